@@ -1,0 +1,53 @@
+#include "ui/dialogs.h"
+
+#include <QDialog>
+#include <QInputDialog>
+
+namespace {
+Dialogs *installed = nullptr;
+}
+
+Dialogs &Dialogs::instance()
+{
+    static Dialogs standard;
+    return installed ? *installed : standard;
+}
+
+void Dialogs::setInstance(Dialogs *dialogs)
+{
+    installed = dialogs;
+}
+
+QMessageBox::StandardButton Dialogs::message(QWidget *parent, QMessageBox::Icon icon,
+                                             const QString &title, const QString &text,
+                                             QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(icon, title, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString Dialogs::getText(QWidget *parent, const QString &title, const QString &label,
+                         QLineEdit::EchoMode mode, const QString &text, bool *ok)
+{
+    return QInputDialog::getText(parent, title, label, mode, text, ok);
+}
+
+QString Dialogs::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                 const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+}
+
+QString Dialogs::getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
+                                      QFileDialog::Options options)
+{
+    return QFileDialog::getExistingDirectory(parent, caption, dir, options);
+}
+
+int Dialogs::exec(QDialog *dialog)
+{
+    return dialog->exec();
+}

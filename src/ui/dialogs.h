@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+// The one door through which the program opens modal message boxes, input dialogs, file
+// dialogs and its own dialogs. The default implementation shows the standard Qt dialogs;
+// tests install their own to answer them without a user.
+class Dialogs
+{
+public:
+    Dialogs() = default;
+    virtual ~Dialogs() = default;
+    Q_DISABLE_COPY_MOVE(Dialogs)
+
+    // The implementation in use: the one installed last, or the standard dialogs.
+    static Dialogs &instance();
+    // Installs an implementation (not owned); nullptr restores the standard dialogs.
+    static void setInstance(Dialogs *dialogs);
+
+    virtual QMessageBox::StandardButton message(QWidget *parent, QMessageBox::Icon icon,
+                                                const QString &title, const QString &text,
+                                                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // A single-line text input; *ok tells whether the user confirmed.
+    virtual QString getText(QWidget *parent, const QString &title, const QString &label,
+                            QLineEdit::EchoMode mode, const QString &text, bool *ok);
+
+    virtual QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                    const QString &filter);
+
+    virtual QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
+                                         QFileDialog::Options options);
+
+    // Runs a dialog of the program modally and returns its result code.
+    virtual int exec(QDialog *dialog);
+};

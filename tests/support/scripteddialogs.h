@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ui/dialogs.h"
+
+#include <QList>
+#include <functional>
+
+// Answers the program's modal dialogs from a script instead of a user. It installs itself
+// on construction and restores the standard dialogs on destruction. Answers are used in
+// the order they were queued; every call is recorded, answered or not.
+class ScriptedDialogs final : public Dialogs
+{
+public:
+    enum Kind { Message, Text, OpenFile, Directory, Exec };
+
+    struct Call
+    {
+        Kind kind = Message;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString title;                 // window title or caption
+        QString text;                  // message text or input label
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        QLineEdit::EchoMode echoMode = QLineEdit::Normal;
+        QString initialText;           // starting text of an input, directory of a file dialog
+        QString filter;
+        QFileDialog::Options options;
+        QString dialogClass;           // class name of a dialog run through exec()
+        bool answered = false;
+    };
+
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
+
+    // The next message box is answered with this button.
+    void answerButton(QMessageBox::StandardButton button);
+    // The next input, file or directory dialog is confirmed with this text.
+    void answerText(const QString &text);
+    // The next input, file or directory dialog is cancelled.
+    void cancel();
+    // The next exec() runs this function instead of the dialog and returns its result.
+    void answerExec(std::function<int(QDialog *)> run);
+
+    // Called for every dialog before it is answered, while it would be on screen.
+    std::function<void(const Call &)> onCall;
+
+    QList<Call> calls;
+    // Calls that found no queued answer: message boxes then return their default button
+    // (or OK), inputs are cancelled and exec() returns 0.
+    int unanswered = 0;
+
+    QStringList titles() const;
+    QList<Call> callsOf(Kind kind) const;
+
+    QMessageBox::StandardButton message(QWidget *parent, QMessageBox::Icon icon, const QString &title,
+                                        const QString &text, QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) override;
+    QString getText(QWidget *parent, const QString &title, const QString &label,
+                    QLineEdit::EchoMode mode, const QString &text, bool *ok) override;
+    QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                            const QString &filter) override;
+    QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
+                                 QFileDialog::Options options) override;
+    int exec(QDialog *dialog) override;
+
+private:
+    struct Answer
+    {
+        bool isButton = false;
+        QMessageBox::StandardButton button = QMessageBox::NoButton;
+        bool confirmed = false;
+        QString text;
+        std::function<int(QDialog *)> run;
+    };
+
+    bool take(Call &call, Answer &answer);
+    QString answerInput(Call call, bool *ok);
+
+    QList<Answer> answers;
+};
