@@ -44,6 +44,8 @@ private slots:
     void failure_data();
     void failure();
     void connectionRefused();
+    void unusableHost_data();
+    void unusableHost();
     void loginAloneIsABatch();
 
 private:
@@ -317,6 +319,27 @@ void TestPylonVpnHttpAdmin::connectionRefused()
     admin->login(QStringLiteral("root"), QStringLiteral("secret"));
     QTRY_COMPARE(doneSpy->size(), 1);
     QCOMPARE(server->requests.size(), 1);
+}
+
+void TestPylonVpnHttpAdmin::unusableHost_data()
+{
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("no address set") << QString();
+    QTest::newRow("not a host name") << QStringLiteral("router address?");
+}
+
+// A host that cannot be reached is reported like any network failure, and later.
+void TestPylonVpnHttpAdmin::unusableHost()
+{
+    QFETCH(QString, host);
+
+    admin->setHost(host);
+    admin->rebootRouter(QStringLiteral("root"), QStringLiteral("secret"));
+    QCOMPARE(errorSpy->size(), 0);
+    QTRY_COMPARE(errorSpy->size(), 1);
+    QCOMPARE(doneSpy->size(), 0);
+    QVERIFY(server->requests.isEmpty());
 }
 
 void TestPylonVpnHttpAdmin::loginAloneIsABatch()
