@@ -11,6 +11,20 @@ namespace {
 QString hostOverride;
 quint16 portOverride = 0;
 
+// Only the host of the configured URL counts: the query always goes to port 80 over plain
+// HTTP, with its own path.
+QUrl queryUrl(const QString &host, const QByteArray &target)
+{
+    const qsizetype question = target.indexOf('?');
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(host);
+    // Already percent-encoded; strict parsing keeps every escape as it is.
+    url.setPath(QString::fromLatin1(target.left(question)), QUrl::StrictMode);
+    url.setQuery(QString::fromLatin1(target.mid(question + 1)), QUrl::StrictMode);
+    return url;
+}
+
 bool isAccepted(int statusCode)
 {
     // Redirections are not followed, but their body is read like any other.
@@ -28,20 +42,11 @@ UpdateAction::UpdateAction(const QString &scriptName, const QString &appName,
     , version(version)
     , build(build)
     , machineId(computeMachineId())
-    , serverUrl(serverUrl)
+    , serverUrl(queryUrl(QUrl(serverUrl).host(),
+                         requestTarget(scriptName, appName, version, build, machineId)))
     , http(new QNetworkAccessManager(this))
 {
     http->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-
-    // Only the host of the given URL counts: the query always goes to port 80 over plain HTTP.
-    const QByteArray target = requestTarget(scriptName, appName, version, build, machineId);
-    const qsizetype question = target.indexOf('?');
-    const QString host = this->serverUrl.host();
-    this->serverUrl = QUrl();
-    this->serverUrl.setScheme(QStringLiteral("http"));
-    this->serverUrl.setHost(host);
-    this->serverUrl.setPath(QString::fromLatin1(target.left(question)), QUrl::StrictMode);
-    this->serverUrl.setQuery(QString::fromLatin1(target.mid(question + 1)), QUrl::StrictMode);
 }
 
 void UpdateAction::checkForUpdate()
