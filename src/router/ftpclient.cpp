@@ -598,8 +598,16 @@ void FtpClient::closeData()
 {
     if (data) {
         data->disconnect(this);
-        data->abort();
-        data->deleteLater();
+        // After a successful transfer the socket may still be sending its last bytes (some
+        // servers reply before the data connection has ended): let it finish on its own.
+        if (step == StoreSent && storeStarted && handedOver == current.data.size()
+            && data->state() == QAbstractSocket::ClosingState) {
+            connect(data, &QAbstractSocket::disconnected, data, &QObject::deleteLater);
+            connect(data, &QAbstractSocket::errorOccurred, data, &QObject::deleteLater);
+        } else {
+            data->abort();
+            data->deleteLater();
+        }
         data = nullptr;
     }
     if (listener) {

@@ -68,13 +68,14 @@ void PyftpdlibServer::stop()
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished(5000);
+        output += process.readAll();
     }
-    output += process.readAll();
 }
 
 QString PyftpdlibServer::log()
 {
-    output += process.readAll();
+    if (process.isOpen())
+        output += process.readAll();
     return QString::fromUtf8(output);
 }
 
