@@ -167,17 +167,20 @@ void TestConfigExport::decodeBase64()
     QCOMPARE(ConfigExport::decodeBase64(text.toLatin1()), bytes);
 }
 
-// The text decoder (contents) and the byte decoder (the file) must skip the same characters.
+// The text decoder (contents) and the byte decoder (the file) must skip the same characters
+// as Qt's own lenient decoder, whether the alphabet characters come in whole groups or not.
 void TestConfigExport::decodersAgree()
 {
     QRandomGenerator random(42);
-    const QString alphabet = QStringLiteral("ABCxyz0189+/=\r\n \t-_.*é€");
+    const QString alphabet = QStringLiteral("ABCDEFGHxyz0189+/ABCDEFGHxyz0189+/=\r\n \t-_.*é€");
     for (int round = 0; round < 300; ++round) {
         QString text;
-        const int length = int(random.bounded(200));
+        const int length = int(random.bounded(400));
         for (int i = 0; i < length; ++i)
             text += alphabet.at(int(random.bounded(alphabet.size())));
-        QCOMPARE(ConfigExport::decodeBase64(QStringView(text)), QByteArray::fromBase64(text.toUtf8()));
+        const QByteArray expected = QByteArray::fromBase64(text.toUtf8());
+        QCOMPARE(ConfigExport::decodeBase64(QStringView(text)), expected);
+        QCOMPARE(ConfigExport::decodeBase64(text.toUtf8()), expected);
     }
 }
 
