@@ -26,7 +26,6 @@ public:
         bool isValid() const { return code != 0; }
         bool isPreliminary() const { return code >= 100 && code < 200; }
         bool isPositive() const { return code >= 200 && code < 300; }
-        bool isIntermediate() const { return code >= 300 && code < 400; }
         bool isFinal() const { return code >= 200; }
     };
 
