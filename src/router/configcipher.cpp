@@ -28,6 +28,17 @@ const unsigned char *bytes(const QByteArray &array)
     return reinterpret_cast<const unsigned char *>(array.constData());
 }
 
+// A fresh context for one operation, keyed from bytes 0-31 and 32-47; null on failure.
+CipherContext startCipher(const QByteArray &keyMaterial, bool encrypting)
+{
+    CipherContext context(EVP_CIPHER_CTX_new());
+    if (context
+        && EVP_CipherInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, bytes(keyMaterial),
+                             bytes(keyMaterial) + keySize, encrypting ? 1 : 0) != 1)
+        context.reset();
+    return context;
+}
+
 } // namespace
 
 ConfigCipher::ConfigCipher()
@@ -97,22 +108,18 @@ void ConfigCipher::setPassword(const QString &password)
 }
 
 // Decrypts in place: CBC decryption writes no more than it has read, and OpenSSL allows the
-// output to be the input itself, so no second copy of a large export is ever held.
+// output to be the input itself, so no second copy of a large export is ever held. The
+// buffer still gets the one block of room that OpenSSL asks of an update's output.
 void ConfigCipher::decrypt()
 {
     if (data.isEmpty())
         return;
-    if (data.size() > largestPayload) {
+    const CipherContext context = data.size() <= largestPayload ? startCipher(keyMaterial, false) : nullptr;
+    if (!context) {
         data.clear();
         return;
     }
-    const CipherContext context(EVP_CIPHER_CTX_new());
-    if (!context
-        || EVP_DecryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, bytes(keyMaterial),
-                              bytes(keyMaterial) + keySize) != 1) {
-        data.clear();
-        return;
-    }
+    data.reserve(data.size() + blockSize);
     auto *buffer = reinterpret_cast<unsigned char *>(data.data());
     int updateLength = 0;
     if (EVP_DecryptUpdate(context.get(), buffer, &updateLength, buffer, int(data.size())) != 1)
@@ -131,14 +138,8 @@ void ConfigCipher::encrypt()
 {
     if (data.isEmpty())
         return;
-    if (data.size() > largestPayload) {
-        data.clear();
-        return;
-    }
-    const CipherContext context(EVP_CIPHER_CTX_new());
-    if (!context
-        || EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, bytes(keyMaterial),
-                              bytes(keyMaterial) + keySize) != 1) {
+    const CipherContext context = data.size() <= largestPayload ? startCipher(keyMaterial, true) : nullptr;
+    if (!context) {
         data.clear();
         return;
     }
