@@ -266,15 +266,23 @@ void TestFtpClient::abortIsReportedLater()
 {
     FtpClient client;
     Recorder recorder(&client);
+    int finishedDuringAbort = -1;
+    FtpClient::Command commandAfterAbort = FtpClient::None;
     const int id = client.connectToHost(loopback, ftpServer.port());
     client.login(user, password);
-    QTRY_COMPARE(recorder.started.count(), 1);
-    client.abort();
-    QCOMPARE(recorder.finished.count(), 0);
-    QCOMPARE(client.currentCommand(), FtpClient::ConnectToHost);
+    connect(&client, &FtpClient::commandStarted, this, [&](int started) {
+        if (started != id)
+            return;
+        client.abort();
+        finishedDuringAbort = int(recorder.finished.count());
+        commandAfterAbort = client.currentCommand();
+    });
     QTRY_COMPARE(recorder.done.count(), 1);
+    QCOMPARE(finishedDuringAbort, 0);
+    QCOMPARE(commandAfterAbort, FtpClient::ConnectToHost);
     QCOMPARE(recorder.results(), (QList<QPair<int, bool>>{{id, true}}));
     QCOMPARE(recorder.startedIds(), QList<int>{id});
+    QCOMPARE(client.state(), FtpClient::Unconnected);
 }
 
 void TestFtpClient::oddReplies_data()
