@@ -1,5 +1,7 @@
 #include "ui/dialogs.h"
 
+#include "ui/authdialog.h"
+
 #include <QDialog>
 #include <QInputDialog>
 
@@ -50,4 +52,12 @@ QString Dialogs::getExistingDirectory(QWidget *parent, const QString &caption, c
 int Dialogs::exec(QDialog *dialog)
 {
     return dialog->exec();
+}
+
+bool Dialogs::getAuthData(QWidget *parent, const QString &title, const QString &usernameLabel,
+                          QString &username, const QString &passwordLabel, QString &password)
+{
+    bool ok = false;
+    AuthDialog::getAuthData(parent, title, usernameLabel, username, passwordLabel, password, ok);
+    return ok;
 }

@@ -40,4 +40,9 @@ public:
 
     // Runs a dialog of the program modally and returns its result code.
     virtual int exec(QDialog *dialog);
+
+    // Asks for a username and a password with the credential dialog. Returns whether the
+    // user confirmed; only then are username and password overwritten.
+    virtual bool getAuthData(QWidget *parent, const QString &title, const QString &usernameLabel,
+                             QString &username, const QString &passwordLabel, QString &password);
 };

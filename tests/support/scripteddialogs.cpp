@@ -28,6 +28,15 @@ void ScriptedDialogs::answerText(const QString &text)
     answers.append(answer);
 }
 
+void ScriptedDialogs::answerAuth(const QString &username, const QString &password)
+{
+    Answer answer;
+    answer.confirmed = true;
+    answer.text = username;
+    answer.password = password;
+    answers.append(answer);
+}
+
 void ScriptedDialogs::cancel()
 {
     answers.append(Answer());
@@ -142,4 +151,20 @@ int ScriptedDialogs::exec(QDialog *dialog)
     if (take(call, answer) && answer.run)
         return answer.run(dialog);
     return 0;
+}
+
+bool ScriptedDialogs::getAuthData(QWidget *, const QString &title, const QString &usernameLabel,
+                                  QString &username, const QString &passwordLabel, QString &password)
+{
+    Call call;
+    call.kind = Auth;
+    call.title = title;
+    call.text = usernameLabel;
+    call.secondLabel = passwordLabel;
+    Answer answer;
+    if (!take(call, answer) || !answer.confirmed)
+        return false;
+    username = answer.text;
+    password = answer.password;
+    return true;
 }

@@ -11,14 +11,15 @@
 class ScriptedDialogs final : public Dialogs
 {
 public:
-    enum Kind { Message, Text, OpenFile, Directory, Exec };
+    enum Kind { Message, Text, OpenFile, Directory, Exec, Auth };
 
     struct Call
     {
         Kind kind = Message;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString title;                 // window title or caption
-        QString text;                  // message text or input label
+        QString text;                  // message text or input label (username label)
+        QString secondLabel;           // password label of the credential dialog
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
         QLineEdit::EchoMode echoMode = QLineEdit::Normal;
@@ -36,7 +37,9 @@ public:
     void answerButton(QMessageBox::StandardButton button);
     // The next input, file or directory dialog is confirmed with this text.
     void answerText(const QString &text);
-    // The next input, file or directory dialog is cancelled.
+    // The next credential dialog is confirmed with these texts.
+    void answerAuth(const QString &username, const QString &password);
+    // The next input, file, directory or credential dialog is cancelled.
     void cancel();
     // The next exec() runs this function instead of the dialog and returns its result.
     void answerExec(std::function<int(QDialog *)> run);
@@ -62,6 +65,8 @@ public:
     QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
                                  QFileDialog::Options options) override;
     int exec(QDialog *dialog) override;
+    bool getAuthData(QWidget *parent, const QString &title, const QString &usernameLabel,
+                     QString &username, const QString &passwordLabel, QString &password) override;
 
 private:
     struct Answer
@@ -70,6 +75,7 @@ private:
         QMessageBox::StandardButton button = QMessageBox::NoButton;
         bool confirmed = false;
         QString text;
+        QString password;
         std::function<int(QDialog *)> run;
     };
 

@@ -1,0 +1,619 @@
+#include "router/ftpclient.h"
+
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+// Enough in the socket's buffer to keep the line busy, little enough not to copy a large
+// payload into it at once.
+constexpr qint64 chunkSize = 64 * 1024;
+constexpr qint64 writeAhead = 256 * 1024;
+
+// A line break inside an argument would smuggle another command onto the connection.
+bool isSafeArgument(const QString &text)
+{
+    return !text.contains(u'\r') && !text.contains(u'\n') && !text.contains(QChar(u'\0'));
+}
+
+} // namespace
+
+FtpClient::FtpClient(QObject *parent)
+    : QObject(parent), control(new QTcpSocket(this))
+{
+    connect(control, &QAbstractSocket::stateChanged, this, &FtpClient::controlStateChanged);
+    connect(control, &QAbstractSocket::connected, this, &FtpClient::controlConnected);
+    connect(control, &QIODevice::readyRead, this, &FtpClient::controlReadyRead);
+    connect(control, &QAbstractSocket::errorOccurred, this, &FtpClient::controlError);
+    connect(control, &QAbstractSocket::disconnected, this, &FtpClient::controlDisconnected);
+}
+
+FtpClient::~FtpClient()
+{
+    // The sockets go with their parent; they must not call back into a half-destroyed client.
+    control->disconnect(this);
+    if (data)
+        data->disconnect(this);
+    if (listener)
+        listener->disconnect(this);
+}
+
+int FtpClient::setTransferMode(TransferMode mode)
+{
+    Request request;
+    request.command = SetTransferMode;
+    request.mode = mode;
+    return enqueue(std::move(request));
+}
+
+int FtpClient::connectToHost(const QString &host, quint16 port)
+{
+    Request request;
+    request.command = ConnectToHost;
+    request.text = host;
+    request.port = port;
+    return enqueue(std::move(request));
+}
+
+int FtpClient::login(const QString &user, const QString &password)
+{
+    Request request;
+    request.command = Login;
+    request.text = user;
+    request.secondText = password;
+    return enqueue(std::move(request));
+}
+
+int FtpClient::cd(const QString &directory)
+{
+    Request request;
+    request.command = Cd;
+    request.text = directory;
+    return enqueue(std::move(request));
+}
+
+int FtpClient::put(const QByteArray &data, const QString &file, TransferType type)
+{
+    Request request;
+    request.command = Put;
+    request.text = file;
+    request.data = data;
+    request.type = type;
+    return enqueue(std::move(request));
+}
+
+int FtpClient::close()
+{
+    Request request;
+    request.command = Close;
+    return enqueue(std::move(request));
+}
+
+FtpClient::Command FtpClient::currentCommand() const
+{
+    return running ? current.command : None;
+}
+
+int FtpClient::currentId() const
+{
+    return running ? current.id : 0;
+}
+
+void FtpClient::clearPendingCommands()
+{
+    pending.clear();
+}
+
+void FtpClient::abort()
+{
+    pending.clear();
+    if (!running || finishing || finishScheduled)
+        return;
+    const Step was = step;
+    step = Idle;
+    lastError = UnknownError;
+    lastErrorString = tr("Aborted.");
+    if (was == ControlConnecting || was == Greeting) {
+        control->abort();
+        setState(Unconnected);
+    } else if (was == StoreSent) {
+        send(QStringLiteral("ABOR"));
+    }
+    finishLater(true);
+}
+
+int FtpClient::enqueue(Request request)
+{
+    request.id = ++lastId;
+    const int id = request.id;
+    pending.append(std::move(request));
+    if (!running)
+        scheduleNextCommand();
+    return id;
+}
+
+// Commands start from the event loop, so that a caller queueing several commands sees every
+// signal only after it has queued them all.
+void FtpClient::scheduleNextCommand()
+{
+    if (startScheduled)
+        return;
+    startScheduled = true;
+    QMetaObject::invokeMethod(this, &FtpClient::startNextCommand, Qt::QueuedConnection);
+}
+
+void FtpClient::startNextCommand()
+{
+    startScheduled = false;
+    if (running || pending.isEmpty())
+        return;
+    current = pending.takeFirst();
+    running = true;
+    step = Idle;
+    const int id = current.id;
+    const QPointer<FtpClient> guard(this);
+    emit commandStarted(id);
+    if (!guard || !running || current.id != id || finishScheduled)
+        return;
+    execute();
+}
+
+bool FtpClient::requireConnection()
+{
+    if ((currentState == Connected || currentState == LoggedIn)
+        && control->state() == QAbstractSocket::ConnectedState)
+        return true;
+    fail(NotConnected, tr("Not connected"));
+    return false;
+}
+
+void FtpClient::execute()
+{
+    switch (current.command) {
+    case None:
+        finishCommand(false);
+        return;
+    case SetTransferMode:
+        transferMode = current.mode;
+        finishCommand(false);
+        return;
+    case ConnectToHost:
+        closeData();
+        // A new connection replaces an open one; with the step idle, its end fails nothing.
+        step = Idle;
+        control->abort();
+        parser.clear();
+        outstanding = 0;
+        staleReplies = 0;
+        setState(Unconnected);
+        step = ControlConnecting;
+        control->connectToHost(current.text, current.port);
+        return;
+    case Login:
+        if (!requireConnection())
+            return;
+        if (!isSafeArgument(current.text) || !isSafeArgument(current.secondText)) {
+            fail(UnknownError, tr("Login failed:\n%1").arg(tr("The user name or password contains a line break.")));
+            return;
+        }
+        step = UserSent;
+        send(QStringLiteral("USER ") + current.text);
+        return;
+    case Cd:
+        if (!requireConnection())
+            return;
+        if (!isSafeArgument(current.text)) {
+            fail(UnknownError, tr("Changing directory failed:\n%1").arg(tr("The name contains a line break.")));
+            return;
+        }
+        step = Simple;
+        send(QStringLiteral("CWD ") + current.text);
+        return;
+    case Put:
+        if (!requireConnection())
+            return;
+        if (!isSafeArgument(current.text)) {
+            fail(UnknownError, tr("Uploading file failed:\n%1").arg(tr("The name contains a line break.")));
+            return;
+        }
+        storeStarted = false;
+        handedOver = 0;
+        written = 0;
+        step = TypeSent;
+        send(current.type == Ascii ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
+        return;
+    case Close:
+        if (control->state() != QAbstractSocket::ConnectedState) {
+            control->abort();
+            setState(Unconnected);
+            finishCommand(false);
+            return;
+        }
+        setState(Closing);
+        step = Quitting;
+        send(QStringLiteral("QUIT"));
+        return;
+    }
+}
+
+void FtpClient::send(const QString &line)
+{
+    control->write(line.toUtf8() + "\r\n");
+    ++outstanding;
+}
+
+void FtpClient::finishCommand(bool failed)
+{
+    if (!running || finishing)
+        return;
+    closeData();
+    // Replies still owed to what this command sent belong to nobody now.
+    staleReplies += outstanding;
+    outstanding = 0;
+    step = Idle;
+    finishScheduled = false;
+    if (failed) {
+        hadError = true;
+        pending.clear();
+    }
+    finishing = true;
+    const QPointer<FtpClient> guard(this);
+    emit commandFinished(current.id, failed);
+    if (!guard)
+        return;
+    finishing = false;
+    running = false;
+    current = Request();
+    if (!pending.isEmpty()) {
+        scheduleNextCommand();
+        return;
+    }
+    const bool error = hadError;
+    hadError = false;
+    emit done(error);
+}
+
+// For finishing from inside a caller's call (abort()), where signals must not re-enter it.
+void FtpClient::finishLater(bool failed)
+{
+    closeData();
+    staleReplies += outstanding;
+    outstanding = 0;
+    step = Idle;
+    finishScheduled = true;
+    QMetaObject::invokeMethod(
+        this, [this, failed] {
+            if (finishScheduled)
+                finishCommand(failed);
+        },
+        Qt::QueuedConnection);
+}
+
+void FtpClient::fail(Error error, const QString &text)
+{
+    lastError = error;
+    lastErrorString = text;
+    finishCommand(true);
+}
+
+void FtpClient::setState(State state)
+{
+    if (currentState == state)
+        return;
+    currentState = state;
+    emit stateChanged(state);
+}
+
+void FtpClient::controlStateChanged()
+{
+    if (step != ControlConnecting)
+        return;
+    if (control->state() == QAbstractSocket::HostLookupState)
+        setState(HostLookup);
+    else if (control->state() == QAbstractSocket::ConnectingState)
+        setState(Connecting);
+}
+
+void FtpClient::controlConnected()
+{
+    if (step != ControlConnecting)
+        return;
+    // The server speaks first: its greeting is the reply owed to the connection.
+    step = Greeting;
+    outstanding = 1;
+}
+
+void FtpClient::controlReadyRead()
+{
+    parser.addData(control->readAll());
+    const QPointer<FtpClient> guard(this);
+    while (guard && parser.hasReply())
+        handleReply(parser.takeReply());
+}
+
+void FtpClient::controlError()
+{
+    if (step == ControlConnecting) {
+        Error error = UnknownError;
+        if (control->error() == QAbstractSocket::HostNotFoundError)
+            error = HostNotFound;
+        else if (control->error() == QAbstractSocket::ConnectionRefusedError)
+            error = ConnectionRefused;
+        setState(Unconnected);
+        fail(error, tr("Connecting to host failed:\n%1").arg(control->errorString()));
+        return;
+    }
+    // Errors on an open connection usually end in disconnected(); not all of them do.
+    if (control->state() == QAbstractSocket::UnconnectedState)
+        controlDisconnected();
+}
+
+void FtpClient::controlDisconnected()
+{
+    if (control->bytesAvailable() > 0)
+        controlReadyRead();
+    parser.clear();
+    outstanding = 0;
+    staleReplies = 0;
+    const Step was = step;
+    setState(Unconnected);
+    if (!running || finishing || finishScheduled || was == Idle)
+        return;
+    if (was == Quitting) {
+        finishCommand(false);
+        return;
+    }
+    const QString reason = tr("Connection closed by the server.");
+    if (was == Greeting)
+        fail(UnknownError, tr("Connecting to host failed:\n%1").arg(reason));
+    else
+        fail(UnknownError, reason);
+}
+
+void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
+{
+    if (!reply.isValid()) {
+        if (outstanding == 0 && staleReplies == 0)
+            return;
+        // Replies can no longer be matched to commands: the connection is of no further use.
+        if (running && !finishing && !finishScheduled && step != Idle)
+            fail(UnknownError, tr("The server sent a malformed reply:\n%1").arg(reply.text));
+        control->abort();
+        return;
+    }
+    if (staleReplies > 0) {
+        if (reply.isFinal())
+            --staleReplies;
+        return;
+    }
+    if (outstanding == 0)
+        return; // unsolicited, e.g. "421" before the server hangs up
+    if (reply.isFinal())
+        --outstanding;
+    if (reply.isPreliminary() && step != StoreSent)
+        return;
+
+    switch (step) {
+    case Greeting:
+        if (reply.isPositive()) {
+            setState(Connected);
+            finishCommand(false);
+        } else {
+            fail(UnknownError, tr("Connecting to host failed:\n%1").arg(reply.text));
+            control->abort();
+        }
+        return;
+    case UserSent:
+        if (reply.isPositive()) {
+            setState(LoggedIn);
+            finishCommand(false);
+        } else if (reply.code == 331) {
+            step = PasswordSent;
+            send(QStringLiteral("PASS ") + current.secondText);
+        } else {
+            fail(UnknownError, tr("Login failed:\n%1").arg(reply.text));
+        }
+        return;
+    case PasswordSent:
+        if (reply.isPositive()) {
+            setState(LoggedIn);
+            finishCommand(false);
+        } else {
+            fail(UnknownError, tr("Login failed:\n%1").arg(reply.text));
+        }
+        return;
+    case Simple:
+        if (reply.isPositive())
+            finishCommand(false);
+        else
+            fail(UnknownError, tr("Changing directory failed:\n%1").arg(reply.text));
+        return;
+    case TypeSent:
+        if (!reply.isPositive()) {
+            fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+        } else if (transferMode == Passive) {
+            step = PassiveSent;
+            send(QStringLiteral("PASV"));
+        } else {
+            openActiveData();
+        }
+        return;
+    case PassiveSent:
+        if (reply.code == 227)
+            openPassiveData(reply);
+        else
+            fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+        return;
+    case PortSent:
+        if (reply.isPositive()) {
+            step = StoreSent;
+            send(QStringLiteral("STOR ") + current.text);
+        } else {
+            fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+        }
+        return;
+    case StoreSent:
+        handleStoreReply(reply);
+        return;
+    case Quitting:
+        control->disconnectFromHost();
+        setState(Unconnected);
+        finishCommand(false);
+        return;
+    case Idle:
+    case ControlConnecting:
+    case DataConnecting:
+        return;
+    }
+}
+
+// The data connection and the final reply come in either order: success needs the server's
+// positive reply and every byte handed to the connection, whose end we have already sent.
+void FtpClient::handleStoreReply(const FtpReplyParser::Reply &reply)
+{
+    if (reply.isPreliminary()) {
+        if (!storeStarted) {
+            storeStarted = true;
+            writeData();
+        }
+        return;
+    }
+    if (!reply.isPositive())
+        fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+    else if (handedOver < current.data.size())
+        fail(UnknownError, tr("Uploading file failed:\n%1").arg(tr("The server ended the transfer early.")));
+    else
+        finishCommand(false);
+}
+
+void FtpClient::openPassiveData(const FtpReplyParser::Reply &reply)
+{
+    QHostAddress named;
+    quint16 port = 0;
+    if (!FtpReplyParser::parsePassiveReply(reply.text, &named, &port)) {
+        fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+        return;
+    }
+    // A server could name any host here and make us send the file there; only the peer of
+    // the control connection is trusted (servers behind NAT often name an unusable address).
+    const QHostAddress peer = control->peerAddress();
+    const QHostAddress target = named.isEqual(peer, QHostAddress::TolerantConversion) ? named : peer;
+    step = DataConnecting;
+    auto *socket = new QTcpSocket(this);
+    useDataSocket(socket);
+    connect(socket, &QAbstractSocket::connected, this, &FtpClient::dataConnected);
+    socket->connectToHost(target, port);
+}
+
+void FtpClient::openActiveData()
+{
+    listener = new QTcpServer(this);
+    connect(listener, &QTcpServer::newConnection, this, &FtpClient::acceptActiveData);
+    const QHostAddress local = control->localAddress();
+    if (!listener->listen(local, 0)) {
+        fail(UnknownError, tr("Uploading file failed:\n%1").arg(listener->errorString()));
+        return;
+    }
+    const quint16 port = listener->serverPort();
+    bool isIPv4 = false;
+    const quint32 ip = local.toIPv4Address(&isIPv4);
+    QString line;
+    if (isIPv4) {
+        line = QStringLiteral("PORT %1,%2,%3,%4,%5,%6")
+                   .arg(ip >> 24).arg((ip >> 16) & 0xff).arg((ip >> 8) & 0xff).arg(ip & 0xff)
+                   .arg(port >> 8).arg(port & 0xff);
+    } else {
+        line = QStringLiteral("EPRT |2|%1|%2|").arg(local.toString()).arg(port);
+    }
+    step = PortSent;
+    send(line);
+}
+
+void FtpClient::acceptActiveData()
+{
+    while (listener && listener->hasPendingConnections()) {
+        QTcpSocket *socket = listener->nextPendingConnection();
+        if (!data && socket->peerAddress().isEqual(control->peerAddress(), QHostAddress::TolerantConversion)) {
+            socket->setParent(this);
+            useDataSocket(socket);
+            listener->close();
+            writeData();
+        } else {
+            socket->abort();
+            socket->deleteLater();
+        }
+    }
+}
+
+void FtpClient::useDataSocket(QTcpSocket *socket)
+{
+    data = socket;
+    connect(socket, &QAbstractSocket::bytesWritten, this, &FtpClient::dataBytesWritten);
+    connect(socket, &QAbstractSocket::errorOccurred, this, &FtpClient::dataError);
+}
+
+void FtpClient::dataConnected()
+{
+    if (step != DataConnecting)
+        return;
+    step = StoreSent;
+    send(QStringLiteral("STOR ") + current.text);
+}
+
+void FtpClient::writeData()
+{
+    if (!data || !storeStarted || data->state() != QAbstractSocket::ConnectedState)
+        return;
+    const QByteArray &payload = current.data;
+    while (handedOver < payload.size() && data->bytesToWrite() < writeAhead) {
+        const qint64 count = data->write(payload.constData() + handedOver,
+                                         qMin(chunkSize, payload.size() - handedOver));
+        if (count <= 0)
+            return; // the socket reports the error itself
+        handedOver += count;
+    }
+    // The end of the data connection marks the end of the file (stream mode).
+    if (handedOver == payload.size())
+        data->disconnectFromHost();
+}
+
+void FtpClient::dataBytesWritten(qint64 bytes)
+{
+    written += bytes;
+    const QPointer<FtpClient> guard(this);
+    emit dataTransferProgress(written, current.data.size());
+    if (guard)
+        writeData();
+}
+
+void FtpClient::dataError()
+{
+    if (step == DataConnecting)
+        fail(UnknownError, tr("Connecting to the data port failed:\n%1").arg(data->errorString()));
+    // During the transfer the server's final reply tells how it ended.
+}
+
+void FtpClient::closeData()
+{
+    if (data) {
+        data->disconnect(this);
+        // After a successful transfer the socket may still be sending its last bytes (some
+        // servers reply before the data connection has ended): let it finish on its own.
+        if (step == StoreSent && storeStarted && handedOver == current.data.size()
+            && data->state() == QAbstractSocket::ClosingState) {
+            connect(data, &QAbstractSocket::disconnected, data, &QObject::deleteLater);
+            connect(data, &QAbstractSocket::errorOccurred, data, &QObject::deleteLater);
+        } else {
+            data->abort();
+            data->deleteLater();
+        }
+        data = nullptr;
+    }
+    if (listener) {
+        listener->disconnect(this);
+        listener->close();
+        listener->deleteLater();
+        listener = nullptr;
+    }
+}

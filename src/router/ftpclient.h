@@ -1,0 +1,152 @@
+#pragma once
+
+#include "router/ftpreplyparser.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A small asynchronous FTP client (RFC 959) on one control connection. Commands are queued
+// and run one after another; each call returns the command's id, and the client reports
+// commandStarted(id), commandFinished(id, error) and, once the queue has run empty,
+// done(error). When a command fails the commands queued after it are dropped.
+//
+// Data connections go to the control connection's peer only: the address that a server
+// names in its passive reply is not followed elsewhere, and in active mode only a
+// connection from that peer is accepted, so a hostile server cannot bounce us at another
+// host.
+class FtpClient final : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State { Unconnected, HostLookup, Connecting, Connected, LoggedIn, Closing };
+    Q_ENUM(State)
+    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected };
+    Q_ENUM(Error)
+    enum Command { None, SetTransferMode, ConnectToHost, Login, Close, Cd, Put };
+    Q_ENUM(Command)
+    enum TransferMode { Active, Passive };
+    Q_ENUM(TransferMode)
+    // Ascii sends "TYPE A" but the bytes themselves unchanged.
+    enum TransferType { Binary, Ascii };
+    Q_ENUM(TransferType)
+
+    explicit FtpClient(QObject *parent = nullptr);
+    ~FtpClient() override;
+    Q_DISABLE_COPY_MOVE(FtpClient)
+
+    int setTransferMode(TransferMode mode);
+    int connectToHost(const QString &host, quint16 port = 21);
+    int login(const QString &user, const QString &password);
+    int cd(const QString &directory);
+    int put(const QByteArray &data, const QString &file, TransferType type = Binary);
+    int close();
+
+    // The command that has started and not yet finished (still so while commandFinished()
+    // is being emitted for it).
+    Command currentCommand() const;
+    int currentId() const;
+    bool hasPendingCommands() const { return !pending.isEmpty(); }
+    // Drops the queued commands; the current one goes on.
+    void clearPendingCommands();
+
+    State state() const { return currentState; }
+    Error error() const { return lastError; }
+    QString errorString() const { return lastErrorString; }
+
+public slots:
+    // Drops the queued commands and stops the current one, which then finishes with an
+    // error (from the event loop, never inside this call). A transfer in progress is
+    // aborted on the server with "ABOR".
+    void abort();
+
+signals:
+    void stateChanged(int state);
+    void commandStarted(int id);
+    void commandFinished(int id, bool error);
+    void done(bool error);
+    void dataTransferProgress(qint64 done, qint64 total);
+
+private:
+    struct Request
+    {
+        int id = 0;
+        Command command = None;
+        QString text;        // host, user, directory or remote file name
+        QString secondText;  // password
+        quint16 port = 0;
+        QByteArray data;
+        TransferType type = Binary;
+        TransferMode mode = Passive;
+    };
+
+    // What the current command waits for.
+    enum Step {
+        Idle, ControlConnecting, Greeting, UserSent, PasswordSent, Simple, TypeSent,
+        PassiveSent, PortSent, DataConnecting, StoreSent, Quitting
+    };
+
+    int enqueue(Request request);
+    void scheduleNextCommand();
+    void startNextCommand();
+    void execute();
+    void startTransfer();
+    void finishCommand(bool failed);
+    void finishLater(bool failed);
+    void fail(Error error, const QString &text);
+    void setState(State state);
+    void send(const QString &line);
+    bool requireConnection();
+
+    void controlStateChanged();
+    void controlConnected();
+    void controlReadyRead();
+    void controlError();
+    void controlDisconnected();
+    void handleReply(const FtpReplyParser::Reply &reply);
+    void handleStoreReply(const FtpReplyParser::Reply &reply);
+
+    void openPassiveData(const FtpReplyParser::Reply &reply);
+    void openActiveData();
+    void acceptActiveData();
+    void useDataSocket(QTcpSocket *socket);
+    void dataConnected();
+    void writeData();
+    void dataBytesWritten(qint64 bytes);
+    void dataError();
+    void closeData();
+
+    QTcpSocket *control = nullptr;
+    FtpReplyParser parser;
+    QTcpSocket *data = nullptr;
+    QTcpServer *listener = nullptr;
+
+    QList<Request> pending;
+    Request current;
+    bool running = false;
+    bool finishing = false;
+    bool finishScheduled = false;
+    bool startScheduled = false;
+    bool hadError = false;
+    int lastId = 0;
+    Step step = Idle;
+    // Commands sent whose final reply has not come yet, and replies still owed to commands
+    // that were given up (aborted): those are skipped, replies come in order.
+    int outstanding = 0;
+    int staleReplies = 0;
+
+    TransferMode transferMode = Passive;
+    bool storeStarted = false;   // a 1xx reply to STOR came
+    qint64 handedOver = 0;       // bytes given to the data socket
+    qint64 written = 0;          // bytes the data socket has written
+
+    State currentState = Unconnected;
+    Error lastError = NoError;
+    QString lastErrorString;
+};

@@ -1,0 +1,102 @@
+#include "router/ftpprogressdialog.h"
+
+#include "router/ftpclient.h"
+#include "ui/dialogs.h"
+
+namespace {
+quint16 uploadPort = 21;
+}
+
+FtpProgressDialog::FtpProgressDialog(QWidget *parent)
+    : QProgressDialog(parent), ftp(new FtpClient(this))
+{
+    connect(ftp, &FtpClient::done, this, &FtpProgressDialog::ftpDone);
+    connect(ftp, &FtpClient::commandFinished, this, &FtpProgressDialog::ftpCommandFinished);
+    connect(this, &QProgressDialog::canceled, this, &FtpProgressDialog::ftpCanceled);
+}
+
+FtpProgressDialog::~FtpProgressDialog()
+{
+    releaseClient();
+}
+
+void FtpProgressDialog::setUploadPort(quint16 port)
+{
+    uploadPort = port;
+}
+
+int FtpProgressDialog::upload(QWidget *parent, const QString &host, const QString &login,
+                              const QString &password, const QList<ConfigExport::File> &files)
+{
+    FtpProgressDialog dialog(parent);
+    dialog.setValue(0);
+    // Transfer mode, connection and login come before the files.
+    dialog.setMaximum(int(files.size()) + 3);
+    dialog.ftp->setTransferMode(FtpClient::Passive);
+    dialog.ftp->connectToHost(host, uploadPort);
+    dialog.ftp->login(login, password);
+    for (const ConfigExport::File &file : files)
+        dialog.ftp->put(file.content, file.path, FtpClient::Ascii);
+    return Dialogs::instance().exec(&dialog);
+}
+
+// Signals of a released client may still arrive until it is deleted; they change nothing.
+void FtpProgressDialog::releaseClient()
+{
+    if (!ftp)
+        return;
+    ftp->deleteLater();
+    ftp = nullptr;
+}
+
+void FtpProgressDialog::ftpDone(bool)
+{
+    releaseClient();
+}
+
+void FtpProgressDialog::ftpCommandFinished(int, bool error)
+{
+    if (!ftp)
+        return;
+    const FtpClient::Command command = ftp->currentCommand();
+    if (!error) {
+        // At the maximum the dialog resets and hides itself, which ends its modal run.
+        setValue(value() + 1);
+        return;
+    }
+    ftp->clearPendingCommands();
+    ftp->close();
+    ftp->abort();
+    releaseClient();
+
+    QString text;
+    switch (command) {
+    case FtpClient::ConnectToHost:
+        text = tr("No connection to the server.");
+        break;
+    case FtpClient::Login:
+        text = tr("Wrong user or password.");
+        break;
+    case FtpClient::Cd:
+        text = tr("Wrong destination path.");
+        break;
+    case FtpClient::Put:
+        text = tr("Can not send file to the server.");
+        break;
+    default:
+        break;
+    }
+    if (!text.isEmpty())
+        Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text, QMessageBox::Ok);
+    close();
+}
+
+void FtpProgressDialog::ftpCanceled()
+{
+    if (!ftp)
+        return;
+    ftp->clearPendingCommands();
+    ftp->close();
+    ftp->abort();
+    releaseClient();
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A scripted FTP server on 127.0.0.1 for byte-exact replies. By default it answers like a
+// plain server (any user and password, PASV, PORT, STOR into memory); every reply can be
+// replaced by raw bytes, multi-line or malformed ones included, and replies can be sent in
+// small pieces. One control connection at a time.
+class FakeFtpServer final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FakeFtpServer(QObject *parent = nullptr);
+    ~FakeFtpServer() override;
+    Q_DISABLE_COPY_MOVE(FakeFtpServer)
+
+    bool listen();
+    quint16 port() const;
+
+    QByteArray greeting = "220 Fake FTP server ready.\r\n";
+    // Raw bytes sent instead of the default reply to a command, by its verb ("USER", "PASS",
+    // "CWD", "TYPE", "PASV", "STOR", ...). An empty value sends nothing. For "PASV" the text
+    // "%1" is replaced by "h1,h2,h3,h4,p1,p2" of a real data listener.
+    QHash<QByteArray, QByteArray> replies;
+    // The address named in the passive reply (the listener's own when null). When it differs,
+    // a trap listener on that address and the same port counts connections made to it.
+    QHostAddress advertisedAddress;
+    // STOR: the preliminary reply and the final one, sent when the client has ended the
+    // data connection, or at once after the preliminary one (the data is still taken), or
+    // after this side has dropped the data connection unread.
+    enum StoreEnd { FinalAfterData, FinalBeforeData, DropData };
+    QByteArray storePreliminary = "150 Ok to send data.\r\n";
+    QByteArray storeFinal = "226 Transfer complete.\r\n";
+    StoreEnd storeEnd = FinalAfterData;
+    // When not 0, every reply goes out in pieces of this many bytes, one per event loop turn.
+    int pieceSize = 0;
+
+    QByteArrayList commands;           // every command line received, without its line end
+    QHash<QString, QByteArray> stored; // STOR name -> bytes received
+    int controlConnections = 0;
+    int dataConnections = 0;
+    int trapConnections = 0;
+
+    void closeControl();
+
+private:
+    void acceptControl();
+    void controlReadyRead();
+    void handleCommand(const QByteArray &line);
+    void startPassive(const QByteArray &templateReply);
+    void startStore(const QString &name);
+    void acceptData();
+    void dataReadyRead();
+    void dataFinished();
+    void send(const QByteArray &bytes);
+    void sendPiece();
+
+    QTcpServer *server = nullptr;
+    QPointer<QTcpSocket> control;
+    QByteArray controlBuffer;
+    QTcpServer *dataListener = nullptr;
+    QTcpServer *trap = nullptr;
+    QHostAddress activeAddress;
+    quint16 activePort = 0;
+    QPointer<QTcpSocket> dataSocket;
+    QString storeName;
+    QByteArray storeData;
+    bool storing = false;
+    QByteArrayList outgoing;
+    QTimer drip;
+};

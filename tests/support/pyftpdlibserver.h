@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A real FTP server for tests: Debian's pyftpdlib, started on 127.0.0.1 and a free port with
+// one user who may write into a fresh temporary root. Stopped (killed) on destruction.
+// In ASCII mode it stores CR LF as LF; content with LF only arrives unchanged.
+class PyftpdlibServer final
+{
+public:
+    PyftpdlibServer() = default;
+    ~PyftpdlibServer();
+    Q_DISABLE_COPY_MOVE(PyftpdlibServer)
+
+    // Starts the server and waits until it listens; false (see log()) when it did not come up.
+    bool start(const QString &user, const QString &password);
+    void stop();
+
+    quint16 port() const { return serverPort; }
+    // The directory the user sees as "/".
+    QString root() const { return rootDir.path(); }
+    // What the server wrote so far (its log goes to standard error).
+    QString log();
+    // The bytes of a file below the root, by its path on the server.
+    QByteArray file(const QString &path) const;
+
+private:
+    bool startOnce(const QString &user, const QString &password);
+
+    QTemporaryDir rootDir;
+    QProcess process;
+    quint16 serverPort = 0;
+    QByteArray output;
+};
