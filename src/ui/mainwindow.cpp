@@ -4,6 +4,7 @@
 #include "ui/clientstatuswidget.h"
 #include "ui/dialogs.h"
 #include "ui/openvpnlogline.h"
+#include "ui/terminallogwriter.h"
 #include "ui/textterminal.h"
 #include "update/updateaction.h"
 
@@ -22,9 +23,6 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -49,10 +47,6 @@ const QString routerUser = QStringLiteral("root");
 // Roles of a client row in column 0.
 constexpr int seenRole = Qt::UserRole;
 constexpr int nameRole = Qt::UserRole + 1;
-
-// The log view keeps this many lines and drops the oldest beyond them: an ever-growing view
-// gets slower with every line, and a busy server writes tens of thousands a day.
-constexpr int logLineLimit = 10000;
 
 QVariant setting(const QString &key)
 {
@@ -363,7 +357,10 @@ QWidget *MainWindow::createTerminal()
     terminal->setObjectName(QStringLiteral("terminal"));
     // A log view has nothing to undo; the history would only grow with every line.
     terminal->setUndoRedoEnabled(false);
-    terminal->document()->setMaximumBlockCount(logLineLimit);
+    // An ever-growing view gets slower with every line, and a busy server writes tens of
+    // thousands a day: the oldest lines go.
+    logWriter = new TerminalLogWriter(terminal, TerminalLogWriter::defaultLineLimit, this);
+    logWriter->setObjectName(QStringLiteral("logWriter"));
     return terminal;
 }
 
@@ -456,7 +453,7 @@ void MainWindow::setFtpPass()
 
 void MainWindow::managementConnectedSlot()
 {
-    terminal->clear();
+    logWriter->clear();
     clientsTree->clear();
     management.stateOn(true);
     management.logOn(true);
@@ -505,20 +502,7 @@ void MainWindow::setState(OpenVpnManagement::VpnState state)
 void MainWindow::setLog(const QString &log)
 {
     const OpenVpnLogLine line = OpenVpnLogLine::parse(log);
-
-    // Always at the end of the log, whatever the user has selected in the view.
-    QTextCursor cursor(terminal->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
-    QTextCharFormat format;
-    if (line.hasFields) {
-        format.setForeground(OpenVpnLogLine::timestampColour());
-        cursor.insertText(line.timestamp, format);
-        format.setForeground(line.colour);
-    }
-    cursor.insertText(line.message, format);
-    cursor.endEditBlock();
-
+    logWriter->append(line);
     if (line.message.contains(QLatin1String("Peer Connection Initiated")))
         management.getStatus();
 }

@@ -17,6 +17,7 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 class QTreeWidget;
+class TerminalLogWriter;
 class TextTerminal;
 class UpdateAction;
 
@@ -115,6 +116,7 @@ private:
     QPushButton *sendConfigButton = nullptr;
     QTabWidget *tabWidget = nullptr;
     TextTerminal *terminal = nullptr;
+    TerminalLogWriter *logWriter = nullptr;
     QTreeWidget *clientsTree = nullptr;
     PylonVpnHttpAdmin routerAdmin;
     OpenVpnManagement management;
