@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "app/settingskeys.h"
 #include "ui/clientlistparser.h"
 #include "ui/clientstatuswidget.h"
 #include "ui/dialogs.h"
@@ -28,11 +29,11 @@
 
 namespace {
 
-const QString appModeKey = QStringLiteral("AppMode");
-const QString autoHoldReleaseKey = QStringLiteral("AutoHoldRelease");
-const QString ipKey = QStringLiteral("ip");
-const QString passwordKey = QStringLiteral("password");
-const QString languageKey = QStringLiteral("Language");
+const QString appModeKey = SettingsKeys::appMode;
+const QString autoHoldReleaseKey = SettingsKeys::autoHoldRelease;
+const QString ipKey = SettingsKeys::ip;
+const QString passwordKey = SettingsKeys::password;
+const QString languageKey = SettingsKeys::language;
 
 const QString basicMode = QStringLiteral("basic");
 const QString clientMode = QStringLiteral("client");
