@@ -455,9 +455,10 @@ void OpenVpnManagement::processPassword(const QString &str)
 {
     const bool privateKey = str.contains(needPrivateKey);
     if (privateKey || str.contains(needAuth)) {
+        // The reply to a command already sent still comes (OpenVPN answers commands while
+        // it waits for a password), so it stays awaited; only the queue is held.
         passwordPending = true;
         timer.stop();
-        currentCommand = MsgNone;
         if (privateKey)
             emit privKeyPasswordRequest();
         else

@@ -133,6 +133,7 @@ private slots:
     void commandsGoOutOneAtATime();
     void authAnswersGoAheadOfTheQueue_data();
     void authAnswersGoAheadOfTheQueue();
+    void promptWhileIdleIsAnsweredAtOnce();
     void managementPassword_data();
     void managementPassword();
     void managementPasswordPromptOnlyBeforeTheFirstBatch();
@@ -369,11 +370,10 @@ void TestOpenVpnManagement::authAnswersGoAheadOfTheQueue()
     m.getStatus();
     QVERIFY(session.waitForLines({"version"}));
 
-    // The prompt abandons the awaited reply and holds the queue.
+    // The prompt holds the queue; the reply to "version" is still on its way and still awaited.
     session.peer.send(prompt);
     QCOMPARE(session.sync(), (QStringList{request, "passwordMessage " + QString::fromLatin1(prompt.mid(10))}));
-    QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgNone);
-    QCOMPARE(session.peer.receivedLines(), QList<QByteArray>{"version"});
+    QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgVersion);
     QCOMPARE(session.management.commands, QStringList{"status 2"});
 
     if (answer == QLatin1String("auth3"))
@@ -384,8 +384,12 @@ void TestOpenVpnManagement::authAnswersGoAheadOfTheQueue()
         m.sendPrivKeyPassword(password, retry);
     else
         m.sendPrivKeyPassword(password);
+    QCOMPARE(session.management.commands.size(), wire.size() + 1);
+    QCOMPARE(session.management.commands.constLast(), QStringLiteral("status 2"));
 
-    // Each answer line goes out after the reply to the one before; "status 2" comes last.
+    // The answer goes out once the awaited reply is in, each line after the reply to the one
+    // before; "status 2" comes last.
+    session.peer.send("OpenVPN Version: 2.6\r\nEND\r\n");
     QList<QByteArray> expected{"version"};
     for (const QByteArray &line : wire) {
         expected.append(line);
@@ -396,8 +400,22 @@ void TestOpenVpnManagement::authAnswersGoAheadOfTheQueue()
     expected.append("status 2");
     QVERIFY(session.waitForLines(expected));
     session.peer.send("END\r\n");
-    QCOMPARE(session.sync(),
-             (QStringList{"authRetryResponse SUCCESS: auth-retry parameter changed\r\n", "statusResponse END\r\n"}));
+    QCOMPARE(session.sync(), (QStringList{"versionResponse OpenVPN Version: 2.6\r\n|END\r\n",
+                                          "authRetryResponse SUCCESS: auth-retry parameter changed\r\n",
+                                          "statusResponse END\r\n"}));
+}
+
+void TestOpenVpnManagement::promptWhileIdleIsAnsweredAtOnce()
+{
+    Session session;
+    QVERIFY(session.start());
+    session.peer.send(">PASSWORD:Need 'Auth' username/password\r\n");
+    QCOMPARE(session.sync(), (QStringList{"authRequest", "passwordMessage Need 'Auth' username/password\r\n"}));
+    // Held while the user answers.
+    session.management.getStatus();
+    QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgNone);
+    session.management.sendAuthData(QStringLiteral("bob"), QStringLiteral("pw"));
+    QVERIFY(session.waitForLines({"auth-retry interact"}));
 }
 
 void TestOpenVpnManagement::managementPassword_data()

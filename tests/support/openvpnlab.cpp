@@ -153,8 +153,9 @@ bool OpenVpnLab::makePki()
         error = reason;
         return false;
     }
-    pkiReady = writeFile(QStringLiteral("server.ext"), "extendedKeyUsage=serverAuth\n")
-               && writeFile(QStringLiteral("client.ext"), "extendedKeyUsage=clientAuth\n")
+    // "remote-cert-tls" wants the key usage as well as the extended one.
+    pkiReady = writeFile(QStringLiteral("server.ext"), "keyUsage=digitalSignature,keyAgreement\nextendedKeyUsage=serverAuth\n")
+               && writeFile(QStringLiteral("client.ext"), "keyUsage=digitalSignature,keyAgreement\nextendedKeyUsage=clientAuth\n")
                && runOpenssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
                               QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                               QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
