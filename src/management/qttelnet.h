@@ -27,9 +27,6 @@ public:
     // The user-visible description of a socket error, translated in the context "QtTelnet".
     static QString errorText(QAbstractSocket::SocketError error);
 
-    // One received line as a string: each byte one Latin-1 character, cut before a NUL.
-    static QString lineFromBytes(const char *data, qsizetype size);
-
 public slots:
     virtual void sendData(const QString &data);
     virtual void sendData(const QStringList &lines);
@@ -50,6 +47,8 @@ protected:
     QTcpSocket *socket = nullptr;
 
 private:
+    // One received line as a string: each byte one Latin-1 character, cut before a NUL.
+    static QString lineFromBytes(const char *data, qsizetype size);
     void createSocket();
     void writeLine(const QString &text);
     // Reads one line the socket can deliver whole; the caller has checked canReadLine().
