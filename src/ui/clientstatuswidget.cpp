@@ -69,7 +69,5 @@ void ClientStatusWidget::setStatus(const QString &status)
 
 void ClientStatusWidget::clientDisconnect()
 {
-    // A copy, so the name outlives this panel if the answer to the question removes it.
-    const QString name = cn;
-    emit clientDisconnected(name);
+    emit clientDisconnected(cn);
 }

@@ -743,14 +743,12 @@ void MainWindow::init()
 {
     if (!isVisible())
         return;
-    // Gone before anything can open a dialog: the address dialog runs its own event loop, in
-    // which the timer would otherwise fire again and ask a second time.
-    disconnect(initTimer.get(), &QTimer::timeout, this, &MainWindow::init);
-    initTimer->stop();
-    initTimer.release()->deleteLater();
-
     if (QSettings().contains(ipKey))
         management.connectToHost(setting(ipKey).toString(), managementPort);
     else
         setIpAddress();
+    // Deleted later: this runs inside the timer's own signal.
+    disconnect(initTimer.get(), &QTimer::timeout, this, &MainWindow::init);
+    initTimer->stop();
+    initTimer.release()->deleteLater();
 }
