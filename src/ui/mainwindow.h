@@ -84,6 +84,7 @@ private:
     QWidget *createTerminal();
     QWidget *createClientsTree();
     void createAboutBox();
+    void showLanguageChangedInfo();
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;
