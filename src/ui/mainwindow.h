@@ -85,6 +85,8 @@ private:
     QWidget *createClientsTree();
     void createAboutBox();
     void showLanguageChangedInfo();
+    // Stores the directory of a chosen file as the file dialogs' next start directory.
+    void rememberBrowsePath(const QString &fileName);
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;
