@@ -28,4 +28,496 @@
         <translation>Aktualizacje</translation>
     </message>
 </context>
+<context>
+    <name>AuthDialog</name>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Anuluj</translation>
+    </message>
+    <message>
+        <source>Data invalid</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>Both username and password must be filled.</source>
+        <translation>Należy podać zarówno nazwę użytkownika, jak i hasło.</translation>
+    </message>
+</context>
+<context>
+    <name>ClientStatusWidget</name>
+    <message>
+        <source>Disconnect</source>
+        <translation>Rozłącz</translation>
+    </message>
+    <message>
+        <source>Connected: </source>
+        <translation>Połączono: </translation>
+    </message>
+    <message>
+        <source>Real address: </source>
+        <translation>Adres rzeczywisty: </translation>
+    </message>
+    <message>
+        <source>VPN address: </source>
+        <translation>Adres VPN: </translation>
+    </message>
+    <message>
+        <source>Sent bytes: </source>
+        <translation>Wysłane bajty: </translation>
+    </message>
+    <message>
+        <source>Received bytes: </source>
+        <translation>Odebrane bajty: </translation>
+    </message>
+</context>
+<context>
+    <name>FtpClient</name>
+    <message>
+        <source>Aborted.</source>
+        <translation>Przerwano.</translation>
+    </message>
+    <message>
+        <source>Not connected</source>
+        <translation>Brak połączenia</translation>
+    </message>
+    <message>
+        <source>Login failed:
+%1</source>
+        <translation>Logowanie nie powiodło się:
+%1</translation>
+    </message>
+    <message>
+        <source>The user name or password contains a line break.</source>
+        <translation>Nazwa użytkownika lub hasło zawiera znak końca wiersza.</translation>
+    </message>
+    <message>
+        <source>Changing directory failed:
+%1</source>
+        <translation>Zmiana katalogu nie powiodła się:
+%1</translation>
+    </message>
+    <message>
+        <source>The name contains a line break.</source>
+        <translation>Nazwa zawiera znak końca wiersza.</translation>
+    </message>
+    <message>
+        <source>Uploading file failed:
+%1</source>
+        <translation>Wysyłanie pliku nie powiodło się:
+%1</translation>
+    </message>
+    <message>
+        <source>Connecting to host failed:
+%1</source>
+        <translation>Łączenie z hostem nie powiodło się:
+%1</translation>
+    </message>
+    <message>
+        <source>Connection closed by the server.</source>
+        <translation>Serwer zamknął połączenie.</translation>
+    </message>
+    <message>
+        <source>The server sent a malformed reply:
+%1</source>
+        <translation>Serwer wysłał nieprawidłową odpowiedź:
+%1</translation>
+    </message>
+    <message>
+        <source>The server ended the transfer early.</source>
+        <translation>Serwer przedwcześnie zakończył przesyłanie.</translation>
+    </message>
+    <message>
+        <source>Connecting to the data port failed:
+%1</source>
+        <translation>Łączenie z portem danych nie powiodło się:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>FtpProgressDialog</name>
+    <message>
+        <source>No connection to the server.</source>
+        <translation>Brak połączenia z serwerem.</translation>
+    </message>
+    <message>
+        <source>Wrong user or password.</source>
+        <translation>Błędny użytkownik lub hasło.</translation>
+    </message>
+    <message>
+        <source>Wrong destination path.</source>
+        <translation>Błędna ścieżka docelowa.</translation>
+    </message>
+    <message>
+        <source>Can not send file to the server.</source>
+        <translation>Nie można wysłać pliku na serwer.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>These files were not written because their paths lead outside the chosen directory:
+%1</source>
+        <translation>Tych plików nie zapisano, ponieważ ich ścieżki prowadzą poza wybrany katalog:
+%1</translation>
+    </message>
+    <message>
+        <source>Basic</source>
+        <translation>Podstawowy</translation>
+    </message>
+    <message>
+        <source>Client</source>
+        <translation>Klient</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>Serwer</translation>
+    </message>
+    <message>
+        <source>Extract config</source>
+        <translation>Rozpakuj konfigurację</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>Angielski</translation>
+    </message>
+    <message>
+        <source>Polish</source>
+        <translation>Polski</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Zakończ</translation>
+    </message>
+    <message>
+        <source>Ctrl+Q</source>
+        <translation>Ctrl+Q</translation>
+    </message>
+    <message>
+        <source>Set IP address</source>
+        <translation>Ustaw adres IP</translation>
+    </message>
+    <message>
+        <source>Set FTP password</source>
+        <translation>Ustaw hasło FTP</translation>
+    </message>
+    <message>
+        <source>Automatic hold-release</source>
+        <translation>Automatyczne zwalnianie wstrzymania</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Pomoc</translation>
+    </message>
+    <message>
+        <source>Ctrl+H</source>
+        <translation>Ctrl+H</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>O programie</translation>
+    </message>
+    <message>
+        <source>Reconnect OpenVPN</source>
+        <translation>Połącz ponownie z OpenVPN</translation>
+    </message>
+    <message>
+        <source>New version is avaliable. Click this
+icon to get more informations.</source>
+        <translation>Dostępna jest nowa wersja. Kliknij tę
+ikonę, aby dowiedzieć się więcej.</translation>
+    </message>
+    <message>
+        <source>Reconnect</source>
+        <translation>Połącz ponownie</translation>
+    </message>
+    <message>
+        <source>Reconnect to the OpenVPN
+management interface.</source>
+        <translation>Połącz ponownie z interfejsem
+zarządzania OpenVPN.</translation>
+    </message>
+    <message>
+        <source>&amp;General</source>
+        <translation>&amp;Ogólne</translation>
+    </message>
+    <message>
+        <source>&amp;Mode</source>
+        <translation>&amp;Tryb</translation>
+    </message>
+    <message>
+        <source>&amp;Language</source>
+        <translation>&amp;Język</translation>
+    </message>
+    <message>
+        <source>&amp;Router</source>
+        <translation>&amp;Router</translation>
+    </message>
+    <message>
+        <source>&amp;Tools</source>
+        <translation>&amp;Narzędzia</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>Pomo&amp;c</translation>
+    </message>
+    <message>
+        <source>Router</source>
+        <translation>Router</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>Dziennik</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>Hold release</source>
+        <translation>Zwolnij wstrzymanie</translation>
+    </message>
+    <message>
+        <source>Vpn restart</source>
+        <translation>Restart VPN</translation>
+    </message>
+    <message>
+        <source>Firewall restart</source>
+        <translation>Restart zapory</translation>
+    </message>
+    <message>
+        <source>Router restart</source>
+        <translation>Restart routera</translation>
+    </message>
+    <message>
+        <source>Send configuration</source>
+        <translation>Wyślij konfigurację</translation>
+    </message>
+    <message>
+        <source>VPN Clients</source>
+        <translation>Klienci VPN</translation>
+    </message>
+    <message>
+        <source>&lt;p&gt;Pylon Router is the control panel of a small VPN router running OpenWRT and OpenVPN. It shows the state and the log of the router&apos;s OpenVPN, lists the connected VPN clients and disconnects them, restarts the VPN, the firewall or the whole router, and opens encrypted configuration exports to save their files or send them to the router.&lt;/p&gt;&lt;p&gt;More on the web: &lt;a href=&quot;%1&quot;&gt;%1&lt;/a&gt;&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Pylon Router to panel sterowania małego routera VPN z systemem OpenWRT i OpenVPN. Pokazuje stan i dziennik OpenVPN działającego na routerze, wyświetla listę połączonych klientów VPN i pozwala ich rozłączać, restartuje VPN, zaporę lub cały router, a także otwiera zaszyfrowane eksporty konfiguracji, by zapisać zawarte w nich pliki albo wysłać je do routera.&lt;/p&gt;&lt;p&gt;Więcej w sieci: &lt;a href=&quot;%1&quot;&gt;%1&lt;/a&gt;&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;!-- help text --&gt;</source>
+        <extracomment>Text of the Help page, below the program&apos;s name; shows nothing. Replace it with help text (rich text) or keep it as it is.</extracomment>
+        <translation>&lt;!-- tekst pomocy --&gt;</translation>
+    </message>
+    <message>
+        <source>No new version avaliable.</source>
+        <translation>Brak nowej wersji.</translation>
+    </message>
+    <message>
+        <source>Read router configuration</source>
+        <translation>Wczytaj konfigurację routera</translation>
+    </message>
+    <message>
+        <source>AES files (*.aes);;All files (*.*)</source>
+        <translation>Pliki AES (*.aes);;Wszystkie pliki (*.*)</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>Could not read the file.</source>
+        <translation>Nie można odczytać pliku.</translation>
+    </message>
+    <message>
+        <source>Insert password</source>
+        <translation>Podaj hasło</translation>
+    </message>
+    <message>
+        <source>Configuration transport password:</source>
+        <translation>Hasło transportowe konfiguracji:</translation>
+    </message>
+    <message>
+        <source>Wrong password or XML syntax error.</source>
+        <translation>Błędne hasło lub błąd składni XML.</translation>
+    </message>
+    <message>
+        <source>Extract directory</source>
+        <translation>Katalog do rozpakowania</translation>
+    </message>
+    <message>
+        <source>Command error!</source>
+        <translation>Błąd polecenia!</translation>
+    </message>
+    <message>
+        <source>Router IP address</source>
+        <translation>Adres IP routera</translation>
+    </message>
+    <message>
+        <source>Router FTP password</source>
+        <translation>Hasło FTP routera</translation>
+    </message>
+    <message>
+        <source>Network socket error</source>
+        <translation>Błąd gniazda sieciowego</translation>
+    </message>
+    <message>
+        <source>Connecting</source>
+        <translation>Łączenie</translation>
+    </message>
+    <message>
+        <source>Waiting</source>
+        <translation>Oczekiwanie</translation>
+    </message>
+    <message>
+        <source>Authenticating</source>
+        <translation>Uwierzytelnianie</translation>
+    </message>
+    <message>
+        <source>Getting configuration</source>
+        <translation>Pobieranie konfiguracji</translation>
+    </message>
+    <message>
+        <source>Assigning IP</source>
+        <translation>Przydzielanie adresu IP</translation>
+    </message>
+    <message>
+        <source>Adding routes</source>
+        <translation>Dodawanie tras</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Połączono</translation>
+    </message>
+    <message>
+        <source>Reconnecting</source>
+        <translation>Ponowne łączenie</translation>
+    </message>
+    <message>
+        <source>Exiting</source>
+        <translation>Zamykanie</translation>
+    </message>
+    <message>
+        <source>Unknown</source>
+        <translation>Nieznany</translation>
+    </message>
+    <message>
+        <source>State: &lt;b&gt;%1&lt;/b&gt;</source>
+        <translation>Stan: &lt;b&gt;%1&lt;/b&gt;</translation>
+    </message>
+    <message>
+        <source>Management interface password:</source>
+        <translation>Hasło interfejsu zarządzania:</translation>
+    </message>
+    <message>
+        <source>Private key password:</source>
+        <translation>Hasło klucza prywatnego:</translation>
+    </message>
+    <message>
+        <source>User authentication</source>
+        <translation>Uwierzytelnianie użytkownika</translation>
+    </message>
+    <message>
+        <source>Username:</source>
+        <translation>Nazwa użytkownika:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Hasło:</translation>
+    </message>
+    <message>
+        <source>Question</source>
+        <translation>Pytanie</translation>
+    </message>
+    <message>
+        <source>Do you really want to disconnect %1?</source>
+        <translation>Czy na pewno rozłączyć klienta %1?</translation>
+    </message>
+    <message>
+        <source>Version %1 is avaliable on the following website:&lt;br&gt;&lt;br&gt;&lt;a href=&quot;%2&quot;&gt;%3&lt;/a&gt;</source>
+        <translation>Wersja %1 jest dostępna na następującej stronie:&lt;br&gt;&lt;br&gt;&lt;a href=&quot;%2&quot;&gt;%3&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>Information</source>
+        <translation>Informacja</translation>
+    </message>
+    <message>
+        <source>Application language was changed. Please restart application to apply changes.</source>
+        <translation>Język aplikacji został zmieniony. Uruchom aplikację ponownie, aby zastosować zmiany.</translation>
+    </message>
+    <message>
+        <source>Timeout reached</source>
+        <translation>Przekroczono czas oczekiwania</translation>
+    </message>
+    <message>
+        <source>The server is not responding. The cause might be that it&apos;s management interface is already in use. Do you want to reconnect?</source>
+        <translation>Serwer nie odpowiada. Przyczyną może być to, że jego interfejs zarządzania jest już używany. Czy połączyć ponownie?</translation>
+    </message>
+</context>
+<context>
+    <name>QtTelnet</name>
+    <message>
+        <source>The connection was refused by the peer (or timed out).</source>
+        <translation>Druga strona odrzuciła połączenie (lub upłynął limit czasu).</translation>
+    </message>
+    <message>
+        <source>The remote host closed the connection. Note that the client socket (i.e., this socket) will be closed after the remote close notification has been sent.</source>
+        <translation>Zdalny host zamknął połączenie. Gniazdo klienta (czyli to gniazdo) zostanie zamknięte po wysłaniu powiadomienia o zdalnym zamknięciu.</translation>
+    </message>
+    <message>
+        <source>The host address was not found.</source>
+        <translation>Nie znaleziono adresu hosta.</translation>
+    </message>
+    <message>
+        <source>The socket operation failed because the application lacked the required privileges.</source>
+        <translation>Operacja na gnieździe nie powiodła się, ponieważ aplikacja nie ma wymaganych uprawnień.</translation>
+    </message>
+    <message>
+        <source>The local system ran out of resources (e.g., too many sockets).</source>
+        <translation>W systemie lokalnym zabrakło zasobów (np. zbyt wiele gniazd).</translation>
+    </message>
+    <message>
+        <source>The socket operation timed out.</source>
+        <translation>Upłynął limit czasu operacji na gnieździe.</translation>
+    </message>
+    <message>
+        <source>The datagram was larger than the operating system&apos;s limit (which can be as low as 8192 bytes).</source>
+        <translation>Datagram przekroczył limit systemu operacyjnego (który może wynosić zaledwie 8192 bajty).</translation>
+    </message>
+    <message>
+        <source>An error occurred with the network (e.g., the network cable was accidentally plugged out).</source>
+        <translation>Wystąpił błąd sieci (np. kabel sieciowy został przypadkowo odłączony).</translation>
+    </message>
+    <message>
+        <source>The address specified to QUdpSocket::bind() is already in use and was set to be exclusive.</source>
+        <translation>Adres podany w QUdpSocket::bind() jest już używany i został zastrzeżony na wyłączność.</translation>
+    </message>
+    <message>
+        <source>The address specified to QUdpSocket::bind() does not belong to the host.</source>
+        <translation>Adres podany w QUdpSocket::bind() nie należy do tego hosta.</translation>
+    </message>
+    <message>
+        <source>The requested socket operation is not supported by the local operating system (e.g., lack of IPv6 support).</source>
+        <translation>Żądana operacja na gnieździe nie jest obsługiwana przez lokalny system operacyjny (np. brak obsługi IPv6).</translation>
+    </message>
+    <message>
+        <source>The socket is using a proxy, and the proxy requires authentication.</source>
+        <translation>Gniazdo korzysta z serwera proxy, który wymaga uwierzytelnienia.</translation>
+    </message>
+    <message>
+        <source>An unidentified error occurred.</source>
+        <translation>Wystąpił nieznany błąd.</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateAction</name>
+    <message>
+        <source>Update</source>
+        <translation>Aktualizacja</translation>
+    </message>
+</context>
 </TS>

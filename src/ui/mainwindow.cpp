@@ -1,6 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "app/settingskeys.h"
+#include "app/startup.h"
 #include "router/configexport.h"
 #include "router/configextractor.h"
 #include "router/ftpprogressdialog.h"
@@ -10,6 +11,7 @@
 #include "ui/openvpnlogline.h"
 #include "ui/terminallogwriter.h"
 #include "ui/textterminal.h"
+#include "update/aboutbox.h"
 #include "update/updateaction.h"
 
 #include <QAction>
@@ -30,6 +32,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 
 namespace {
 
@@ -72,6 +75,33 @@ QString appMode()
 QString heading(const QString &ip)
 {
     return QStringLiteral("<h1>%1</h1>").arg(ip.toHtmlEscaped());
+}
+
+// The publisher's web site, named on the About page.
+const QString publisherUrl = QStringLiteral("http://www.pylon-router.example/");
+
+// The program's name and version above the About and Help texts; the same in every language.
+QString aboutHeading()
+{
+    return QStringLiteral("<h2 style=\"color: #0080FF\">%1 %2</h2>")
+        .arg(Startup::applicationName(), Startup::applicationVersion());
+}
+
+// An offered link leads to a web page; anything else (a local file, a script) is not offered
+// as a link, since a click would hand it to whatever the desktop runs for it.
+bool isWebLink(const QString &link)
+{
+    const QUrl url(link);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+           && !url.host().isEmpty();
+}
+
+// The update server's words go into rich text as text: none of its markup is obeyed. The
+// lines of its answer may end in CR, which would otherwise become part of the link.
+QString offerValue(const QString &value)
+{
+    return value.trimmed().toHtmlEscaped();
 }
 
 } // namespace
@@ -380,6 +410,29 @@ QWidget *MainWindow::createClientsTree()
 
 void MainWindow::createAboutBox()
 {
+    aboutBox = new AboutBox(this);
+    aboutBox->setObjectName(QStringLiteral("aboutBox"));
+    aboutBox->setTabs(AboutBox::AboutTab | AboutBox::HelpTab | AboutBox::UpdatesTab);
+
+    const QString image = QStringLiteral(":img/pylon_about_router_384.png");
+    aboutBox->setAboutPixmap(QPixmap(image));
+    aboutBox->setHelpPixmap(QPixmap(image));
+    aboutBox->setUpdatePixmap(QPixmap(image));
+
+    aboutBox->setAboutText(
+        aboutHeading()
+        + tr("<p>Pylon Router is the control panel of a small VPN router running OpenWRT and "
+             "OpenVPN. It shows the state and the log of the router's OpenVPN, lists the connected "
+             "VPN clients and disconnects them, restarts the VPN, the firewall or the whole router, "
+             "and opens encrypted configuration exports to save their files or send them to the "
+             "router.</p><p>More on the web: <a href=\"%1\">%1</a></p>")
+              .arg(publisherUrl));
+    // lupdate records no empty source text, so the Help page's text is an HTML comment: it
+    // shows nothing, and a translation can put help text in its place.
+    //: Text of the Help page, below the program's name; shows nothing. Replace it with help
+    //: text (rich text) or keep it as it is.
+    aboutBox->setHelpText(aboutHeading() + tr("<!-- help text -->"));
+    aboutBox->setUpdateText(tr("No new version avaliable."));
 }
 
 void MainWindow::vpnRestart()
@@ -727,18 +780,34 @@ void MainWindow::clientDisconnect(const QString &cn)
 
 void MainWindow::helpSlot()
 {
+    aboutBox->setActiveHelp();
+    Dialogs::instance().exec(aboutBox);
 }
 
 void MainWindow::aboutSlot()
 {
+    aboutBox->setActiveAbout();
+    Dialogs::instance().exec(aboutBox);
 }
 
 void MainWindow::updateSlot()
 {
+    aboutBox->setActiveUpdate();
+    Dialogs::instance().exec(aboutBox);
 }
 
 void MainWindow::setUpdateIconSlot()
 {
+    // Once in the status bar however often an offer comes.
+    if (updateButton->isHidden()) {
+        statusBar()->addPermanentWidget(updateButton, 0);
+        updateButton->show();
+    }
+    const QString link = updateAction->linkUrl().trimmed();
+    aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
+                                .arg(offerValue(updateAction->newVersion()),
+                                     isWebLink(link) ? offerValue(link) : QString(),
+                                     offerValue(updateAction->linkText())));
 }
 
 void MainWindow::setAppModeBasic()
@@ -770,10 +839,20 @@ void MainWindow::setAutoHoldRelease()
 
 void MainWindow::setLangEn()
 {
+    setSetting(languageKey, QStringLiteral("en"));
+    showLanguageChangedInfo();
 }
 
 void MainWindow::setLangPl()
 {
+    setSetting(languageKey, QStringLiteral("pl"));
+    showLanguageChangedInfo();
+}
+
+void MainWindow::showLanguageChangedInfo()
+{
+    Dialogs::instance().message(this, QMessageBox::Information, tr("Information"),
+                                tr("Application language was changed. Please restart application to apply changes."));
 }
 
 void MainWindow::openVpnTimeoutReached()

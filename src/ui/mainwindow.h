@@ -84,6 +84,7 @@ private:
     QWidget *createTerminal();
     QWidget *createClientsTree();
     void createAboutBox();
+    void showLanguageChangedInfo();
     // Stores the directory of a chosen file as the file dialogs' next start directory.
     void rememberBrowsePath(const QString &fileName);
 

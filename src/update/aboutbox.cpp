@@ -60,6 +60,8 @@ QWidget *AboutBox::createImagePage(const QString &name, QLabel *&logo, QLabel *&
     auto *layout = new QGridLayout(page);
     layout->addWidget(logo, 0, 0);
     layout->addWidget(text, 1, 0);
+    // The text follows the image; the room left over goes below the text.
+    layout->setRowStretch(1, 1);
     return page;
 }
 

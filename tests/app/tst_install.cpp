@@ -17,6 +17,7 @@ private slots:
     void installedFile_data();
     void installedFile();
     void desktopEntryPointsAtInstalledFiles();
+    void desktopEntryIsValid();
 
 private:
     QTemporaryDir prefix;
@@ -86,6 +87,21 @@ void tst_Install::desktopEntryPointsAtInstalledFiles()
     QVERIFY(QFile::exists(prefix.path() + QLatin1String("/bin/") + keys.value(QStringLiteral("Exec"))));
     QVERIFY(QFile::exists(prefix.path() + QLatin1String("/share/icons/hicolor/48x48/apps/")
                           + keys.value(QStringLiteral("Icon")) + QLatin1String(".png")));
+}
+
+void tst_Install::desktopEntryIsValid()
+{
+    // The freedesktop.org checker (desktop-file-utils, installed by scripts/install-deps).
+    const QString validate = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    QVERIFY2(!validate.isEmpty(), "desktop-file-validate is not on PATH");
+    QProcess check;
+    check.setProcessChannelMode(QProcess::MergedChannels);
+    check.start(validate, {prefix.path() + QLatin1String("/share/applications/pylon-router.desktop")});
+    QVERIFY(check.waitForFinished(30000));
+    const QByteArray said = check.readAll();
+    QVERIFY2(check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0, said.constData());
+    // Hints and warnings count too: a desktop may ignore an entry it warns about.
+    QVERIFY2(said.trimmed().isEmpty(), said.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Install)

@@ -1,6 +1,7 @@
 #include "update/aboutbox.h"
 
 #include <QLabel>
+#include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,6 +23,7 @@ private slots:
     void textLabels_data();
     void textLabels();
     void okAccepts();
+    void textFollowsTheImage();
 
 private:
     static QTabWidget *tabs(AboutBox &box) { return box.findChild<QTabWidget *>(QStringLiteral("tabWidget")); }
@@ -236,6 +238,24 @@ void tst_AboutBox::okAccepts()
     QCOMPARE(accepted.count(), 1);
     QCOMPARE(box.result(), int(QDialog::Accepted));
     QVERIFY(!box.isVisible());
+}
+
+void tst_AboutBox::textFollowsTheImage()
+{
+    // A tall box with a short text: the room left over goes below the text, not between the
+    // image and the text.
+    AboutBox box;
+    box.setTabs(AboutBox::HelpTab);
+    box.setHelpPixmap(QPixmap(QSize(384, 166)));
+    box.setHelpText(QStringLiteral("<h2>Pylon Router 2.4</h2>"));
+    box.resize(460, 700);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    auto *logo = box.findChild<QLabel *>(QStringLiteral("helpLogo"));
+    auto *text = box.findChild<QLabel *>(QStringLiteral("helpText"));
+    const int gap = text->geometry().top() - logo->geometry().bottom();
+    QVERIFY2(gap >= 0 && gap <= 20, qPrintable(QString::number(gap)));
+    QCOMPARE(logo->height(), 166);
 }
 
 QTEST_MAIN(tst_AboutBox)
