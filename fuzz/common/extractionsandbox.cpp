@@ -124,7 +124,7 @@ QStringList ExtractionSandbox::check(const QList<ConfigExport::File> &files)
     const QByteArray linksBefore = describeTree(target, target + QStringLiteral("/sub"));
 
     WriteGuard::arm(QFile::encodeName(target));
-    const QStringList refused = ConfigExtractor::extract(target, files);
+    QStringList refused = ConfigExtractor::extract(target, files);
     const QByteArrayList violations = WriteGuard::disarm();
     for (const QByteArray &violation : violations)
         std::fprintf(stderr, "write outside the target: %s\n", violation.constData());

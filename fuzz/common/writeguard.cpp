@@ -2,13 +2,13 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <stdarg.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
 
 namespace {
 
@@ -60,7 +60,7 @@ QByteArray finalLocation(int dirfd, const char *path)
         absolute = directoryOf(dirfd) + '/' + absolute;
     while (absolute.size() > 1 && absolute.endsWith('/'))
         absolute.chop(1);
-    struct stat status;
+    struct stat status = {};
     if (lstat(absolute.constData(), &status) == 0) {
         // Existing: a link is followed by the call; a dangling link has no canonical path
         // and would create its target wherever it points.
@@ -128,6 +128,9 @@ int callsSeen()
 
 } // namespace WriteGuard
 
+// The C library declares these with reserved parameter names (__file, __oflag), which a
+// definition outside it must not use.
+// NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
 extern "C" {
 
 int open(const char *path, int flags, ...)
@@ -211,3 +214,4 @@ int mkdirat(int dirfd, const char *path, mode_t mode)
 }
 
 } // extern "C"
+// NOLINTEND(readability-inconsistent-declaration-parameter-name)
