@@ -1,0 +1,334 @@
+// Lines per second through OpenVpnManagement, next to a bare QTcpSocket::readLine() loop over
+// the same bytes, both over a loopback socket in the same run.
+//
+// The peer is a thread with a plain blocking socket that plays OpenVPN: it answers each
+// command line the client sends ("state", "state on all", "log on all", "status 2",
+// "version") and follows every answer with a run of notifications (mostly >LOG:, some >STATE:,
+// >ECHO: and >CLIENT: lines), as a busy server does between the client's status polls. Every
+// byte it sends is recorded, and a second peer replays the recording to the bare loop.
+
+#include "management/openvpnmanagement.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr long long targetLines = 2'000'000;
+constexpr int notificationsPerAnswer = 400;
+constexpr int statusClients = 20;
+constexpr int rounds = 3;
+
+// A listening socket on 127.0.0.1 and a free port.
+struct Listener
+{
+    int fd = -1;
+    quint16 port = 0;
+
+    Listener()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, 1) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+            std::perror("listen");
+            std::exit(1);
+        }
+        port = ntohs(address.sin_port);
+    }
+    ~Listener() { ::close(fd); }
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+};
+
+bool sendAll(int fd, const std::string &data)
+{
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += std::size_t(n);
+    }
+    return true;
+}
+
+class FakeOpenVpn
+{
+public:
+    bool record = false;
+    std::string recording;
+    long long lines = 0;
+
+    // Serves one connection until targetLines have been sent.
+    void serve(int listenFd)
+    {
+        const int fd = ::accept(listenFd, nullptr, nullptr);
+        std::string out = ">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n";
+        ++lines;
+        std::string in;
+        char buffer[4096];
+        bool more = true;
+        while (more && lines < targetLines) {
+            if (!flush(fd, out))
+                break;
+            std::size_t end;
+            while ((end = in.find('\n')) == std::string::npos) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0) {
+                    more = false;
+                    break;
+                }
+                in.append(buffer, std::size_t(n));
+            }
+            if (!more)
+                break;
+            std::string command = in.substr(0, end);
+            in.erase(0, end + 1);
+            if (!command.empty() && command.back() == '\r')
+                command.pop_back();
+            answer(command, out);
+            notifications(out);
+        }
+        flush(fd, out);
+        ::shutdown(fd, SHUT_WR);
+        // Wait for the client to go, so that nothing is cut short.
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::close(fd);
+    }
+
+private:
+    long long clock = 1796673031;
+    int stateIndex = 0;
+
+    bool flush(int fd, std::string &out)
+    {
+        if (record)
+            recording += out;
+        const bool ok = sendAll(fd, out);
+        out.clear();
+        return ok;
+    }
+
+    void line(std::string &out, const std::string &text)
+    {
+        out += text;
+        out += "\r\n";
+        ++lines;
+    }
+
+    void answer(const std::string &command, std::string &out)
+    {
+        const std::string now = std::to_string(clock);
+        if (command == "state") {
+            line(out, now + ",CONNECTED,SUCCESS,10.88.0.1,,,,");
+            line(out, "END");
+        } else if (command == "state on all") {
+            line(out, "SUCCESS: real-time state notification set to ON");
+            line(out, now + ",CONNECTED,SUCCESS,10.88.0.1,,,,");
+            line(out, "END");
+        } else if (command == "log on all") {
+            line(out, "SUCCESS: real-time log notification set to ON");
+            for (int i = 0; i < 100; ++i)
+                line(out, now + ",I,Initialization step " + std::to_string(i) + ", nothing to report, all well");
+            line(out, "END");
+        } else if (command == "status 2") {
+            line(out, "TITLE,OpenVPN 2.6.14 x86_64-pc-linux-gnu [SSL (OpenSSL)] [LZO] [LZ4] [EPOLL] [PKCS11] [MH/PKTINFO] [AEAD] [DCO]");
+            line(out, "TIME,2026-12-07 19:50:43," + now);
+            line(out, "HEADER,CLIENT_LIST,Common Name,Real Address,Virtual Address,Virtual IPv6 Address,Bytes Received,"
+                      "Bytes Sent,Connected Since,Connected Since (time_t),Username,Client ID,Peer ID,Data Channel Cipher");
+            for (int i = 0; i < statusClients; ++i) {
+                const std::string n = std::to_string(i);
+                line(out, "CLIENT_LIST,client" + n + ",127.0.0.1:4" + n + "228,10.88.0." + std::to_string(i + 2)
+                              + ",,2048,2028,2026-12-07 19:50:38,1796673038,UNDEF," + n + "," + n + ",AES-256-GCM");
+            }
+            line(out, "HEADER,ROUTING_TABLE,Virtual Address,Common Name,Real Address,Last Ref,Last Ref (time_t)");
+            for (int i = 0; i < statusClients; ++i) {
+                const std::string n = std::to_string(i);
+                line(out, "ROUTING_TABLE,10.88.0." + std::to_string(i + 2) + ",client" + n + ",127.0.0.1:4" + n
+                              + "228,2026-12-07 19:50:38,1796673038");
+            }
+            line(out, "GLOBAL_STATS,Max bcast/mcast queue length,1");
+            line(out, "GLOBAL_STATS,dco_enabled,0");
+            line(out, "END");
+        } else if (command == "version") {
+            line(out, "OpenVPN Version: OpenVPN 2.6.14 x86_64-pc-linux-gnu [SSL (OpenSSL)] [LZO] [LZ4] [EPOLL] [PKCS11] [MH/PKTINFO] [AEAD] [DCO]");
+            line(out, "Management Version: 5");
+            line(out, "END");
+        } else {
+            line(out, "ERROR: unknown command, enter 'help' for more options");
+        }
+    }
+
+    void notifications(std::string &out)
+    {
+        static const char *const states[] = {"CONNECTED,SUCCESS,10.88.0.1,127.0.0.1,1194,,", "RECONNECTING,ping-restart,,,,,,",
+                                             "WAIT,,,,,,,", "AUTH,,,,,,,", "GET_CONFIG,,,,,,,", "ASSIGN_IP,,10.88.0.1,,,,,"};
+        for (int i = 0; i < notificationsPerAnswer; ++i) {
+            ++clock;
+            const std::string now = std::to_string(clock);
+            const int kind = i % 20;
+            if (kind < 16) {
+                static const char *const flags[] = {"I", "", "W", "N", "D"};
+                line(out, ">LOG:" + now + "," + flags[i % 5] + ",client" + std::to_string(i % statusClients)
+                              + "/127.0.0.1:41228 Data Channel: cipher 'AES-256-GCM', peer-id: " + std::to_string(i)
+                              + ", compression: none");
+            } else if (kind < 18) {
+                line(out, ">STATE:" + now + "," + states[stateIndex++ % 6]);
+            } else if (kind == 18) {
+                line(out, ">ECHO:" + now + ",forget-passwords");
+            } else {
+                line(out, ">CLIENT:ESTABLISHED," + std::to_string(i) + "," + std::to_string(i));
+            }
+        }
+    }
+};
+
+struct Result
+{
+    long long lines = 0;
+    double seconds = 0;
+    double rate() const { return double(lines) / seconds; }
+};
+
+// With `recording`, the peer keeps every byte it sends there (which costs it time, so the
+// timed rounds do without: the peer's output depends only on the commands, which are the same
+// in every round).
+Result runManagement(std::string *recording)
+{
+    Listener listener;
+    FakeOpenVpn peer;
+    peer.record = recording != nullptr;
+    std::thread server([&] { peer.serve(listener.fd); });
+
+    OpenVpnManagement management;
+    management.setTimeout(600000);
+    Result result;
+    long long logs = 0;
+    long long states = 0;
+    long long lists = 0;
+    QObject::connect(&management, &QtTelnet::message, [&](const QStringList &lines) { result.lines += lines.size(); });
+    QObject::connect(&management, &OpenVpnManagement::logMessage, [&](const QString &text) { logs += text.size(); });
+    QObject::connect(&management, &OpenVpnManagement::stateMessage, [&](const QString &text) { states += text.size(); });
+    QObject::connect(&management, &OpenVpnManagement::stateChanged, [&](OpenVpnManagement::VpnState) { ++states; });
+    QObject::connect(&management, &OpenVpnManagement::managementConnected, [&] {
+        management.stateOn(true);
+        management.logOn(true);
+        management.getStatus();
+    });
+    // Poll as the window does; every tenth poll asks for the version instead.
+    QObject::connect(&management, &OpenVpnManagement::statusResponse, [&](const QStringList &lines) {
+        lists += lines.size();
+        if (++lists % 10 == 0)
+            management.getVersion();
+        else
+            management.getStatus();
+    });
+    QObject::connect(&management, &OpenVpnManagement::versionResponse, [&] { management.getStatus(); });
+
+    QEventLoop loop;
+    QObject::connect(&management, &QtTelnet::disconnected, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    management.connectToHost(QStringLiteral("127.0.0.1"), listener.port);
+    loop.exec();
+    result.seconds = double(timer.nsecsElapsed()) / 1e9;
+    server.join();
+
+    if (result.lines != peer.lines || logs == 0 || states == 0 || lists == 0) {
+        std::fprintf(stderr, "management run: %lld lines sent, %lld received\n", peer.lines, result.lines);
+        std::exit(1);
+    }
+    if (recording)
+        *recording = std::move(peer.recording);
+    return result;
+}
+
+Result runBareLoop(const std::string &recording, long long expectedLines)
+{
+    Listener listener;
+    std::thread server([&] {
+        const int fd = ::accept(listener.fd, nullptr, nullptr);
+        sendAll(fd, recording);
+        ::shutdown(fd, SHUT_WR);
+        char buffer[256];
+        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::close(fd);
+    });
+
+    QTcpSocket socket;
+    Result result;
+    const auto drain = [&] {
+        while (socket.canReadLine()) {
+            socket.readLine();
+            ++result.lines;
+        }
+    };
+    QObject::connect(&socket, &QTcpSocket::readyRead, drain);
+    QEventLoop loop;
+    QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    socket.connectToHost(QStringLiteral("127.0.0.1"), listener.port);
+    loop.exec();
+    drain();
+    result.seconds = double(timer.nsecsElapsed()) / 1e9;
+    socket.close();
+    server.join();
+
+    if (result.lines != expectedLines) {
+        std::fprintf(stderr, "bare loop: %lld lines expected, %lld read\n", expectedLines, result.lines);
+        std::exit(1);
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+
+    std::string recording;
+    const long long lines = runManagement(&recording).lines;
+
+    Result bestManagement;
+    Result bestBare;
+    for (int round = 1; round <= rounds; ++round) {
+        const Result management = runManagement(nullptr);
+        const Result bare = runBareLoop(recording, lines);
+        if (management.lines != lines) {
+            std::fprintf(stderr, "round %d: %lld lines instead of %lld\n", round, management.lines, lines);
+            return 1;
+        }
+        std::printf("round %d: %lld lines, %.1f MB; OpenVpnManagement %.0f lines/s (%.3f s), bare readLine loop "
+                    "%.0f lines/s (%.3f s), ratio %.2f\n",
+                    round, management.lines, double(recording.size()) / 1e6, management.rate(), management.seconds,
+                    bare.rate(), bare.seconds, management.seconds / bare.seconds);
+        if (round == 1 || management.rate() > bestManagement.rate())
+            bestManagement = management;
+        if (round == 1 || bare.rate() > bestBare.rate())
+            bestBare = bare;
+    }
+    const double ratio = bestManagement.seconds / bestBare.seconds;
+    std::printf("best: OpenVpnManagement %.0f lines/s, bare readLine loop %.0f lines/s, time ratio %.2f "
+                "(targets: >= 500000 lines/s, ratio <= 3)\n",
+                bestManagement.rate(), bestBare.rate(), ratio);
+    return 0;
+}

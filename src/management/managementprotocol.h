@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// The line grammar of OpenVPN's management interface, apart from any socket, so that the
+// client only feeds lines in and emits what comes out.
+namespace ManagementProtocol {
+
+// Asynchronous notifications, each told by its ">KEYWORD:" prefix.
+enum class Notification { None, Echo, Fatal, Hold, Info, Log, Client, Password, State };
+
+// The notification a received line is; None for a reply line and for a ">" line whose
+// keyword is not one of ours. Case-sensitive, anchored at the start of the line.
+Notification notificationKind(QStringView line);
+
+// Length of the prefix (">", keyword and colon) of a notification kind; 0 for None.
+qsizetype prefixLength(Notification kind);
+
+// The line begins with "END", which closes a list or a history.
+bool isEnd(QStringView line);
+// The line begins with "ERROR:".
+bool isError(QStringView line);
+// The line begins with a decimal digit, as the time stamp of a history line does.
+bool beginsWithTimestamp(QStringView line);
+
+// The state word of a state line (">STATE:" notification or history line): its second
+// comma-separated field without a line terminator; empty when the line has no second field.
+QStringView stateWord(QStringView line);
+
+// Whether an echo, log or state command is answered by history lines up to END ("state",
+// "log on all", "state 5", ...) rather than by a single line (the "on" and "off" forms).
+bool repliesWithHistory(QStringView command);
+
+// The value with every CR and LF removed, so that it cannot end its command line early.
+QString singleLine(const QString &value);
+
+// The value as one argument for OpenVPN's option lexer: CR and LF removed, backslash and
+// double quote escaped by a backslash, the whole enclosed in double quotes. Unquoted, the
+// lexer would cut the value at a space and refuse a backslash.
+QString quoted(const QString &value);
+
+} // namespace ManagementProtocol

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QObject>
+#include <QStringList>
+
+class QTcpSocket;
+
+// A line-oriented TCP transport: bytes in are read as Latin-1 and handed up as whole lines
+// (terminator kept), one list per read event; text out is written as UTF-8 lines ending in
+// CR LF. No option negotiation of any kind takes place.
+class QtTelnet : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QtTelnet)
+
+public:
+    explicit QtTelnet(QObject *parent = nullptr);
+    ~QtTelnet() override;
+
+    // Drops any current connection at once and starts connecting; the outcome is reported by
+    // connected() or connectionError().
+    void connectToHost(const QString &host, quint16 port);
+    virtual void close();
+
+    // The user-visible description of a socket error, translated in the context "QtTelnet".
+    static QString errorText(QAbstractSocket::SocketError error);
+
+public slots:
+    virtual void sendData(const QString &data);
+    virtual void sendData(const QStringList &lines);
+
+signals:
+    void connectionError(const QString &error);
+    void message(const QStringList &lines);
+    void connected();
+    void disconnected();
+
+protected slots:
+    virtual void socketConnected();
+    virtual void socketDisconnected();
+    virtual void socketReadyRead();
+    virtual void socketError(QAbstractSocket::SocketError error);
+
+protected:
+    QTcpSocket *socket = nullptr;
+
+private:
+    // One received line as a string: each byte one Latin-1 character, cut before a NUL.
+    static QString lineFromBytes(const char *data, qsizetype size);
+    void createSocket();
+    void writeLine(const QString &text);
+    // Reads one line the socket can deliver whole; the caller has checked canReadLine().
+    QString readOneLine();
+
+    // Scratch space for the line being read; the socket keeps any unfinished line itself.
+    QByteArray lineBuffer;
+};

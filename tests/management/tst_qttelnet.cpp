@@ -1,0 +1,302 @@
+#include "management/qttelnet.h"
+
+#include "support/faketcppeer.h"
+#include "support/freeport.h"
+#include "support/signalrecorder.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTranslator>
+
+namespace {
+
+// Gives the tests the transport's socket and its error slot.
+class TestableTelnet final : public QtTelnet
+{
+public:
+    using QtTelnet::socket;
+    using QtTelnet::socketError;
+};
+
+// Marks every text it is asked for in the context "QtTelnet", so that a test sees both the
+// source text and the context it was looked up in.
+class MarkingTranslator final : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *sourceText, const char *, int) const override
+    {
+        if (qstrcmp(context, "QtTelnet") != 0)
+            return {};
+        return QStringLiteral("[QtTelnet] ") + QString::fromUtf8(sourceText);
+    }
+    bool isEmpty() const override { return false; }
+};
+
+QString latin1(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
+
+class TestQtTelnet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reading_data();
+    void reading();
+    void sending_data();
+    void sending();
+    void errorTexts_data();
+    void errorTexts();
+    void refusedConnectionReportsItsText();
+    void remoteCloseReportsDisconnectionThenText();
+    void closeWhenNotOpenDoesNothing();
+    void closeIsGraceful();
+    void connectingAgainDropsTheCurrentConnection();
+
+private:
+    bool connectTo(TestableTelnet &telnet, FakeTcpPeer &peer);
+};
+
+bool TestQtTelnet::connectTo(TestableTelnet &telnet, FakeTcpPeer &peer)
+{
+    QSignalSpy connected(&telnet, &QtTelnet::connected);
+    telnet.connectToHost(peer.address(), peer.port());
+    return QTest::qWaitFor([&] { return connected.count() == 1 && peer.isConnected(); }, 20000);
+}
+
+void TestQtTelnet::reading_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    // Per chunk: how many bytes stay unread in the socket once it has arrived, and how many
+    // batches have been emitted by then (counted from the start).
+    QTest::addColumn<QList<int>>("leftovers");
+    QTest::addColumn<QList<int>>("batchCounts");
+    QTest::addColumn<QList<QStringList>>("batches");
+
+    QTest::newRow("two lines and half of a third")
+        << QList<QByteArray>{"one\r\ntwo\r\nthr", "ee\r\n"} << QList<int>{3, 0} << QList<int>{1, 2}
+        << QList<QStringList>{{"one\r\n", "two\r\n"}, {"three\r\n"}};
+    QTest::newRow("no line feed emits nothing until one comes")
+        << QList<QByteArray>{"partial", "\n"} << QList<int>{7, 0} << QList<int>{0, 1}
+        << QList<QStringList>{{"partial\n"}};
+    QTest::newRow("line split over three reads")
+        << QList<QByteArray>{"ab", "cd", "ef\r\n"} << QList<int>{2, 4, 0} << QList<int>{0, 0, 1}
+        << QList<QStringList>{{"abcdef\r\n"}};
+    QTest::newRow("empty line keeps its CR LF")
+        << QList<QByteArray>{"\r\n"} << QList<int>{0} << QList<int>{1} << QList<QStringList>{{"\r\n"}};
+    QTest::newRow("LF alone ends a line")
+        << QList<QByteArray>{"a\nb\n"} << QList<int>{0} << QList<int>{1} << QList<QStringList>{{"a\n", "b\n"}};
+    QTest::newRow("CR alone does not end a line")
+        << QList<QByteArray>{"a\rb\r\n"} << QList<int>{0} << QList<int>{1} << QList<QStringList>{{"a\rb\r\n"}};
+    QTest::newRow("NUL cuts its line, the next is whole")
+        << QList<QByteArray>{QByteArray("ab\0cd\r\nnext\r\n", 13)} << QList<int>{0} << QList<int>{1}
+        << QList<QStringList>{{"ab", "next\r\n"}};
+    QTest::newRow("NUL first gives an empty string")
+        << QList<QByteArray>{QByteArray("\0x\r\n", 4)} << QList<int>{0} << QList<int>{1}
+        << QList<QStringList>{{""}};
+    QTest::newRow("bytes read as Latin-1")
+        << QList<QByteArray>{"\xc3\xa9\xff\x80\r\n"} << QList<int>{0} << QList<int>{1}
+        << QList<QStringList>{{latin1("\xc3\xa9\xff\x80\r\n")}};
+    const QByteArray huge(3 * 1024 * 1024, 'x');
+    QTest::newRow("huge line arrives whole")
+        << QList<QByteArray>{huge + "\r\nafter\r\n"} << QList<int>{0} << QList<int>{1}
+        << QList<QStringList>{{latin1(huge + "\r\n"), "after\r\n"}};
+}
+
+void TestQtTelnet::reading()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QList<int>, leftovers);
+    QFETCH(QList<int>, batchCounts);
+    QFETCH(QList<QStringList>, batches);
+
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QSignalSpy messages(&telnet, &QtTelnet::message);
+    QVERIFY(connectTo(telnet, peer));
+
+    for (int i = 0; i < chunks.size(); ++i) {
+        peer.send(chunks.at(i));
+        // Waiting until the chunk has arrived keeps the next one out of the same read.
+        QTRY_COMPARE_WITH_TIMEOUT(telnet.socket->bytesAvailable(), qint64(leftovers.at(i)), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.count(), batchCounts.at(i), 20000);
+    }
+    QList<QStringList> received;
+    for (const QList<QVariant> &arguments : std::as_const(messages))
+        received.append(arguments.at(0).toStringList());
+    QCOMPARE(received, batches);
+}
+
+void TestQtTelnet::sending_data()
+{
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("asList");
+    QTest::addColumn<QByteArray>("wire");
+
+    QTest::newRow("one line gets CR LF") << QStringList{"verb 4"} << false << QByteArray("verb 4\r\n");
+    QTest::newRow("empty string is a bare CR LF") << QStringList{""} << false << QByteArray("\r\n");
+    QTest::newRow("non-ASCII goes out as UTF-8")
+        << QStringList{QString::fromUtf8("zażółć é")} << false << QByteArray("za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 \xc3\xa9\r\n");
+    QTest::newRow("list, one line each") << QStringList{"a", "b c"} << true << QByteArray("a\r\nb c\r\n");
+    QTest::newRow("empty list writes nothing") << QStringList{} << true << QByteArray();
+}
+
+void TestQtTelnet::sending()
+{
+    QFETCH(QStringList, lines);
+    QFETCH(bool, asList);
+    QFETCH(QByteArray, wire);
+
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+
+    if (asList)
+        telnet.sendData(lines);
+    else
+        telnet.sendData(lines.first());
+    // A marker written afterwards shows that nothing else came before it.
+    telnet.sendData(QStringLiteral("marker"));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.received(), wire + "marker\r\n", 20000);
+}
+
+void TestQtTelnet::errorTexts_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("ConnectionRefusedError") << int(QAbstractSocket::ConnectionRefusedError)
+        << "The connection was refused by the peer (or timed out).";
+    QTest::newRow("RemoteHostClosedError") << int(QAbstractSocket::RemoteHostClosedError)
+        << "The remote host closed the connection. Note that the client socket (i.e., this socket) will be closed after the remote close notification has been sent.";
+    QTest::newRow("HostNotFoundError") << int(QAbstractSocket::HostNotFoundError)
+        << "The host address was not found.";
+    QTest::newRow("SocketAccessError") << int(QAbstractSocket::SocketAccessError)
+        << "The socket operation failed because the application lacked the required privileges.";
+    QTest::newRow("SocketResourceError") << int(QAbstractSocket::SocketResourceError)
+        << "The local system ran out of resources (e.g., too many sockets).";
+    QTest::newRow("SocketTimeoutError") << int(QAbstractSocket::SocketTimeoutError)
+        << "The socket operation timed out.";
+    QTest::newRow("DatagramTooLargeError") << int(QAbstractSocket::DatagramTooLargeError)
+        << "The datagram was larger than the operating system's limit (which can be as low as 8192 bytes).";
+    QTest::newRow("NetworkError") << int(QAbstractSocket::NetworkError)
+        << "An error occurred with the network (e.g., the network cable was accidentally plugged out).";
+    QTest::newRow("AddressInUseError") << int(QAbstractSocket::AddressInUseError)
+        << "The address specified to QUdpSocket::bind() is already in use and was set to be exclusive.";
+    QTest::newRow("SocketAddressNotAvailableError") << int(QAbstractSocket::SocketAddressNotAvailableError)
+        << "The address specified to QUdpSocket::bind() does not belong to the host.";
+    QTest::newRow("UnsupportedSocketOperationError") << int(QAbstractSocket::UnsupportedSocketOperationError)
+        << "The requested socket operation is not supported by the local operating system (e.g., lack of IPv6 support).";
+    QTest::newRow("UnfinishedSocketOperationError (11)") << int(QAbstractSocket::UnfinishedSocketOperationError)
+        << "An unidentified error occurred.";
+    QTest::newRow("ProxyAuthenticationRequiredError") << int(QAbstractSocket::ProxyAuthenticationRequiredError)
+        << "The socket is using a proxy, and the proxy requires authentication.";
+    QTest::newRow("SslHandshakeFailedError (13)") << int(QAbstractSocket::SslHandshakeFailedError)
+        << "An unidentified error occurred.";
+    QTest::newRow("TemporaryError (22)") << int(QAbstractSocket::TemporaryError)
+        << "An unidentified error occurred.";
+    QTest::newRow("OperationError (19)") << int(QAbstractSocket::OperationError)
+        << "An unidentified error occurred.";
+    QTest::newRow("UnknownSocketError (-1)") << int(QAbstractSocket::UnknownSocketError)
+        << "An unidentified error occurred.";
+    QTest::newRow("value far beyond the table") << 1000 << "An unidentified error occurred.";
+}
+
+void TestQtTelnet::errorTexts()
+{
+    QFETCH(int, error);
+    QFETCH(QString, text);
+
+    MarkingTranslator translator;
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    const auto uninstall = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
+
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    SignalRecorder recorder(&telnet);
+
+    telnet.socketError(QAbstractSocket::SocketError(error));
+
+    // The socket is aborted first (its disconnection is reported at once), then the text.
+    QCOMPARE(recorder.describe(), (QStringList{"disconnected", "connectionError [QtTelnet] " + text}));
+    QCOMPARE(telnet.socket->state(), QAbstractSocket::UnconnectedState);
+    QTRY_VERIFY_WITH_TIMEOUT(!peer.isConnected(), 20000);
+}
+
+void TestQtTelnet::refusedConnectionReportsItsText()
+{
+    TestableTelnet telnet;
+    QSignalSpy errors(&telnet, &QtTelnet::connectionError);
+    QSignalSpy connected(&telnet, &QtTelnet::connected);
+    telnet.connectToHost(QStringLiteral("127.0.0.1"), FreePort::tcp());
+    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 20000);
+    QCOMPARE(errors.first().first().toString(), QStringLiteral("The connection was refused by the peer (or timed out)."));
+    QCOMPARE(connected.count(), 0);
+}
+
+void TestQtTelnet::remoteCloseReportsDisconnectionThenText()
+{
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    SignalRecorder recorder(&telnet);
+    peer.send("last words\r\n");
+    peer.closeConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.count("connectionError") == 1, 20000);
+    QCOMPARE(recorder.describe(),
+             (QStringList{"message last words\r\n", "disconnected",
+                          "connectionError The remote host closed the connection. Note that the client socket (i.e., "
+                          "this socket) will be closed after the remote close notification has been sent."}));
+}
+
+void TestQtTelnet::closeWhenNotOpenDoesNothing()
+{
+    TestableTelnet telnet;
+    SignalRecorder recorder(&telnet);
+    telnet.close();
+    FakeTcpPeer peer;
+    QVERIFY(connectTo(telnet, peer));
+    peer.closeConnection();
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.count("connectionError") == 1, 20000);
+    recorder.clear();
+    telnet.close();
+    QCOMPARE(recorder.describe(), QStringList());
+}
+
+void TestQtTelnet::closeIsGraceful()
+{
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    SignalRecorder recorder(&telnet);
+    // Written data still reaches the peer before the connection goes.
+    telnet.sendData(QStringLiteral("bye"));
+    telnet.close();
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.describe(), QStringList{"disconnected"}, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!peer.isConnected(), 20000);
+    QCOMPARE(peer.received(), QByteArray("bye\r\n"));
+}
+
+void TestQtTelnet::connectingAgainDropsTheCurrentConnection()
+{
+    FakeTcpPeer first;
+    FakeTcpPeer second;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, first));
+    SignalRecorder recorder(&telnet);
+    QVERIFY(connectTo(telnet, second));
+    QCOMPARE(recorder.describe(), (QStringList{"disconnected", "connected"}));
+    QTRY_VERIFY_WITH_TIMEOUT(!first.isConnected(), 20000);
+    telnet.sendData(QStringLiteral("hello"));
+    QTRY_COMPARE_WITH_TIMEOUT(second.received(), QByteArray("hello\r\n"), 20000);
+    QCOMPARE(first.received(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestQtTelnet)
+#include "tst_qttelnet.moc"
