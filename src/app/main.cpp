@@ -1,7 +1,15 @@
+#include "app/startup.h"
+#include "ui/mainwindow.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    return 0;
+    Startup startup(&application);
+    startup.run();
+
+    MainWindow window;
+    window.show();
+    return application.exec();
 }

@@ -101,6 +101,10 @@ void QtTelnet::sendData(const QStringList &lines)
 
 void QtTelnet::writeLine(const QString &text)
 {
+    // Text written while no connection is open is dropped, as a write to a closed socket
+    // would drop it, but without the socket's warning on every line.
+    if (!socket->isOpen())
+        return;
     QByteArray bytes = text.toUtf8();
     bytes.append("\r\n", 2);
     socket->write(bytes);

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// The panel of one connected VPN client on the status tab: its name, connection time,
+// addresses, traffic and a button that asks to disconnect it.
+class ClientStatusWidget final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ClientStatusWidget(QWidget *parent = nullptr);
+    Q_DISABLE_COPY_MOVE(ClientStatusWidget)
+
+signals:
+    void clientDisconnected(const QString &cn);
+
+public slots:
+    // Shows one client line of a status answer in the eight-field layout; any other line
+    // leaves the panel as it is.
+    void setStatus(const QString &status);
+    void clientDisconnect();
+
+private:
+    QString cn;
+    QLabel *titleLabel = nullptr;
+    QLabel *connectedLabel = nullptr;
+    QLabel *realAddressLabel = nullptr;
+    QLabel *vpnAddressLabel = nullptr;
+    QLabel *sentLabel = nullptr;
+    QLabel *receivedLabel = nullptr;
+    QPushButton *disconnectButton = nullptr;
+};

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "management/openvpnmanagement.h"
+#include "router/pylonvpnhttpadmin.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+class AboutBox;
+class QAction;
+class QActionGroup;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QToolButton;
+class QTreeWidget;
+class TerminalLogWriter;
+class TextTerminal;
+class UpdateAction;
+
+// The program's only window: the router panel, OpenVPN's log and the list of VPN clients,
+// driven by the management connection to the router's OpenVPN and by the router's web
+// interface.
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+private slots:
+    void vpnRestart();
+    void fwRestart();
+    void restart();
+    void sendConfig(bool saveLocal);
+    void sendConfig();
+    void extractConf();
+    void waitOn();
+    void waitOff();
+    void waitOffError();
+    void setIpAddress();
+    void setFtpPass();
+    void managementConnectedSlot();
+    void socketErrorSlot(const QString &str);
+    void socketErrorSlot();
+    void setState(OpenVpnManagement::VpnState state);
+    void setLog(const QString &log);
+    void setInfo(const QString &info);
+    void managementHoldSlot();
+    void holdReleasedSlot();
+    void managementPassword();
+    void privKeyPassword();
+    void authData();
+    void updateStatus();
+    void setStatus(const QStringList &status);
+    void clientDisconnect(const QString &cn);
+    void helpSlot();
+    void aboutSlot();
+    void updateSlot();
+    void setUpdateIconSlot();
+    void setAppModeBasic();
+    void setAppModeClient();
+    void setAppModeServer();
+    void setAutoHoldRelease();
+    void setLangEn();
+    void setLangPl();
+    void openVpnTimeoutReached();
+    void openVpnDisconnected();
+    void openVpnReconnect();
+    void init();
+
+private:
+    friend class MainWindowTestAccess;
+
+    void createActions();
+    void createMenus();
+    void createTabs();
+    QWidget *createRouterPanel();
+    QWidget *createTerminal();
+    QWidget *createClientsTree();
+    void createAboutBox();
+
+    QActionGroup *modeGroup = nullptr;
+    QAction *basicAction = nullptr;
+    QAction *clientAction = nullptr;
+    QAction *serverAction = nullptr;
+    QAction *extractConfAction = nullptr;
+    QActionGroup *langGroup = nullptr;
+    QAction *langEnAction = nullptr;
+    QAction *langPlAction = nullptr;
+    QAction *exitAction = nullptr;
+    QAction *setIpAddressAction = nullptr;
+    QAction *setFtpPassAction = nullptr;
+    QAction *autoHoldReleaseAction = nullptr;
+    QAction *helpAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QAction *reconnectAction = nullptr;
+    UpdateAction *updateAction = nullptr;
+    AboutBox *aboutBox = nullptr;
+    QToolButton *updateButton = nullptr;
+    QToolButton *reconnectButton = nullptr;
+    // Fires until the window is on screen; the first connection waits for it.
+    std::unique_ptr<QTimer> initTimer;
+    QTimer statusTimer;
+    QLabel *ipLabel = nullptr;
+    QLabel *stateLabel = nullptr;
+    QPushButton *holdReleaseButton = nullptr;
+    QPushButton *vpnRestartButton = nullptr;
+    QPushButton *fwRestartButton = nullptr;
+    QPushButton *restartButton = nullptr;
+    QPushButton *sendConfigButton = nullptr;
+    QTabWidget *tabWidget = nullptr;
+    TextTerminal *terminal = nullptr;
+    TerminalLogWriter *logWriter = nullptr;
+    QTreeWidget *clientsTree = nullptr;
+    PylonVpnHttpAdmin routerAdmin;
+    OpenVpnManagement management;
+};

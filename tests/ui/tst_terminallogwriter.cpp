@@ -1,0 +1,230 @@
+#include "ui/terminallogwriter.h"
+
+#include "ui/textterminal.h"
+
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+OpenVpnLogLine line(int i, const char *flags = "I")
+{
+    return OpenVpnLogLine::parse(QStringLiteral("1262304000,%1,line %2\r\n").arg(QLatin1String(flags)).arg(i));
+}
+
+QString stamped(int i)
+{
+    return QStringLiteral("[10.01.01 02:00:00] line %1").arg(i);
+}
+
+// Text and colour of every piece of the view; an invalid colour where the piece has none.
+QList<QPair<QString, QColor>> pieces(const QTextDocument *document)
+{
+    QList<QPair<QString, QColor>> result;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            result.append({it.fragment().text(),
+                           format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color() : QColor()});
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+class tst_TerminalLogWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void writesOnReturnToTheEventLoop();
+    void oneEditPerBatch();
+    void colours();
+    void appendsAtTheEnd();
+    void clearDropsQueuedLines();
+    void bound_data();
+    void bound();
+    void readerKeepsHisPlace();
+    void viewGone();
+
+private:
+    std::unique_ptr<TextTerminal> terminal;
+};
+
+void tst_TerminalLogWriter::initTestCase()
+{
+    qputenv("TZ", "PYL-02");
+    tzset();
+}
+
+void tst_TerminalLogWriter::init()
+{
+    terminal = std::make_unique<TextTerminal>();
+    terminal->resize(400, 300);
+    terminal->show();
+    QVERIFY(QTest::qWaitForWindowExposed(terminal.get()));
+}
+
+void tst_TerminalLogWriter::cleanup()
+{
+    terminal.reset();
+}
+
+void tst_TerminalLogWriter::writesOnReturnToTheEventLoop()
+{
+    TerminalLogWriter writer(terminal.get());
+    writer.append(line(1));
+    writer.append(line(2));
+    QCOMPARE(writer.pendingLines(), 2);
+    QCOMPARE(terminal->toPlainText(), QString());
+    QTRY_COMPARE(terminal->toPlainText(), stamped(1) + QLatin1Char('\n') + stamped(2) + QLatin1Char('\n'));
+    QCOMPARE(writer.pendingLines(), 0);
+
+    writer.append(line(3));
+    writer.flush();
+    QVERIFY(terminal->toPlainText().endsWith(stamped(3) + QLatin1Char('\n')));
+}
+
+void tst_TerminalLogWriter::oneEditPerBatch()
+{
+    TerminalLogWriter writer(terminal.get());
+    QSignalSpy changed(terminal.get(), &QTextEdit::textChanged);
+    for (int i = 0; i < 50; ++i)
+        writer.append(line(i));
+    writer.flush();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(terminal->document()->blockCount(), 51);
+    // The view followed the end once for the whole batch.
+    QCOMPARE(terminal->verticalScrollBar()->value(), terminal->verticalScrollBar()->maximum());
+    QVERIFY(terminal->verticalScrollBar()->maximum() > 0);
+}
+
+void tst_TerminalLogWriter::colours()
+{
+    TerminalLogWriter writer(terminal.get());
+    writer.append(line(1, "W"));
+    writer.append(OpenVpnLogLine::parse(QStringLiteral("no fields\r\n")));
+    writer.append(line(2, ""));
+    writer.flush();
+    const QColor grey(127, 127, 127);
+    const QList<QPair<QString, QColor>> expected{
+        {QStringLiteral("[10.01.01 02:00:00] "), grey},
+        {QStringLiteral("line 1"), QColor(255, 127, 0)},
+        {QStringLiteral("no fields"), QColor()},
+        {QStringLiteral("[10.01.01 02:00:00] "), grey},
+        {QStringLiteral("line 2"), QColor(0, 255, 127)},
+    };
+    QCOMPARE(pieces(terminal->document()), expected);
+}
+
+void tst_TerminalLogWriter::appendsAtTheEnd()
+{
+    TerminalLogWriter writer(terminal.get());
+    writer.append(line(1));
+    writer.append(line(2));
+    writer.flush();
+    QTextCursor selection = terminal->textCursor();
+    selection.setPosition(0);
+    selection.setPosition(5, QTextCursor::KeepAnchor);
+    terminal->setTextCursor(selection);
+    writer.append(line(3));
+    writer.flush();
+    QCOMPARE(terminal->toPlainText(), stamped(1) + QLatin1Char('\n') + stamped(2) + QLatin1Char('\n') + stamped(3) + QLatin1Char('\n'));
+    QCOMPARE(terminal->textCursor().selectedText(), QStringLiteral("[10.0"));
+}
+
+void tst_TerminalLogWriter::clearDropsQueuedLines()
+{
+    TerminalLogWriter writer(terminal.get());
+    writer.append(line(1));
+    writer.flush();
+    writer.append(line(2));
+    writer.clear();
+    QCOMPARE(terminal->toPlainText(), QString());
+    QCOMPARE(writer.pendingLines(), 0);
+    writer.append(line(3));
+    QTRY_COMPARE(terminal->toPlainText(), stamped(3) + QLatin1Char('\n'));
+}
+
+void tst_TerminalLogWriter::bound_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("batch");
+    QTest::addColumn<int>("kept");
+
+    QTest::newRow("below the limit") << 100 << 100 << 10 << 100;
+    QTest::newRow("within the slack") << 100 << 125 << 5 << 125;
+    QTest::newRow("one past the slack") << 100 << 126 << 1 << 100;
+    // Trimmed to 100 whenever a batch of 7 passes 125; the last batch of 6 comes on top.
+    QTest::newRow("many batches") << 100 << 1000 << 7 << 106;
+    QTest::newRow("one huge batch") << 100 << 5000 << 5000 << 100;
+}
+
+void tst_TerminalLogWriter::bound()
+{
+    QFETCH(int, limit);
+    QFETCH(int, total);
+    QFETCH(int, batch);
+    QFETCH(int, kept);
+
+    TerminalLogWriter writer(terminal.get(), limit);
+    for (int i = 0; i < total; ++i) {
+        writer.append(line(i));
+        if ((i + 1) % batch == 0)
+            writer.flush();
+    }
+    writer.flush();
+    QTextDocument *document = terminal->document();
+    QCOMPARE(document->blockCount() - 1, kept);
+    QCOMPARE(document->firstBlock().text(), stamped(total - kept));
+    QCOMPARE(document->lastBlock().previous().text(), stamped(total - 1));
+    QCOMPARE(terminal->verticalScrollBar()->value(), terminal->verticalScrollBar()->maximum());
+}
+
+void tst_TerminalLogWriter::readerKeepsHisPlace()
+{
+    TerminalLogWriter writer(terminal.get(), 100);
+    for (int i = 0; i < 120; ++i)
+        writer.append(line(i));
+    writer.flush();
+    // The reader drags the handle up to a line in the middle.
+    QScrollBar *bar = terminal->verticalScrollBar();
+    const int middle = bar->maximum() / 2;
+    bar->setSliderPosition(middle);
+    emit bar->sliderMoved(middle);
+    const QString shown = terminal->cursorForPosition(QPoint(5, 5)).block().text();
+    QVERIFY(!shown.isEmpty());
+
+    for (int i = 120; i < 140; ++i)
+        writer.append(line(i));
+    writer.flush();
+    QCOMPARE(terminal->document()->blockCount() - 1, 100);
+    QCOMPARE(terminal->cursorForPosition(QPoint(5, 5)).block().text(), shown);
+    QVERIFY(bar->value() < bar->maximum());
+}
+
+void tst_TerminalLogWriter::viewGone()
+{
+    auto writer = std::make_unique<TerminalLogWriter>(terminal.get());
+    writer->append(line(1));
+    terminal.reset();
+    writer->flush();
+    writer->clear();
+    QCOMPARE(writer->pendingLines(), 0);
+}
+
+QTEST_MAIN(tst_TerminalLogWriter)
+#include "tst_terminallogwriter.moc"
