@@ -1,6 +1,9 @@
 #include "ui/mainwindow.h"
 
 #include "app/settingskeys.h"
+#include "router/configexport.h"
+#include "router/configextractor.h"
+#include "router/ftpprogressdialog.h"
 #include "ui/clientlistparser.h"
 #include "ui/clientstatuswidget.h"
 #include "ui/dialogs.h"
@@ -12,6 +15,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHash>
 #include <QIcon>
@@ -34,6 +38,7 @@ const QString autoHoldReleaseKey = SettingsKeys::autoHoldRelease;
 const QString ipKey = SettingsKeys::ip;
 const QString passwordKey = SettingsKeys::password;
 const QString languageKey = SettingsKeys::language;
+const QString browseStartPathKey = SettingsKeys::browseStartPath;
 
 const QString basicMode = QStringLiteral("basic");
 const QString clientMode = QStringLiteral("client");
@@ -398,15 +403,70 @@ void MainWindow::restart()
 
 void MainWindow::sendConfig(bool saveLocal)
 {
-    Q_UNUSED(saveLocal)
+    Dialogs &dialogs = Dialogs::instance();
+    const QString fileName = dialogs.getOpenFileName(this, tr("Read router configuration"),
+                                                     setting(browseStartPathKey).toString(),
+                                                     tr("AES files (*.aes);;All files (*.*)"));
+    rememberBrowsePath(fileName);
+    if (fileName.isEmpty())
+        return;
+
+    ConfigExport configExport;
+    if (!configExport.load(fileName)) {
+        dialogs.message(this, QMessageBox::Critical, tr("Error"), tr("Could not read the file."));
+        return;
+    }
+
+    bool ok = false;
+    const QString password = dialogs.getText(this, tr("Insert password"),
+                                             tr("Configuration transport password:"),
+                                             QLineEdit::Password, QString(), &ok);
+    if (!ok) {
+        configExport.clear();
+        return;
+    }
+
+    ConfigExport::Result result = configExport.open(password);
+    if (!result.ok) {
+        dialogs.message(this, QMessageBox::Critical, tr("Error"),
+                        tr("Wrong password or XML syntax error."));
+        return;
+    }
+
+    if (!saveLocal) {
+        FtpProgressDialog::upload(this, setting(ipKey).toString(), result.login,
+                                  setting(passwordKey).toString(), result.files);
+        return;
+    }
+
+    const QString directory = dialogs.getExistingDirectory(
+        this, tr("Extract directory"), setting(browseStartPathKey).toString(),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (directory.isEmpty())
+        return;
+    const QStringList refused = ConfigExtractor::extract(directory, std::move(result.files));
+    if (!refused.isEmpty())
+        dialogs.message(this, QMessageBox::Critical, tr("Error"),
+                        ConfigExtractor::refusalMessage(refused));
 }
 
 void MainWindow::sendConfig()
 {
+    sendConfig(false);
 }
 
 void MainWindow::extractConf()
 {
+    sendConfig(true);
+}
+
+void MainWindow::rememberBrowsePath(const QString &fileName)
+{
+    if (fileName.isEmpty())
+        return;
+    const QString directory = QFileInfo(fileName).absolutePath();
+    if (directory != setting(browseStartPathKey).toString())
+        setSetting(browseStartPathKey, directory);
 }
 
 void MainWindow::waitOn()

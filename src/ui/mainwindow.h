@@ -84,6 +84,8 @@ private:
     QWidget *createTerminal();
     QWidget *createClientsTree();
     void createAboutBox();
+    // Stores the directory of a chosen file as the file dialogs' next start directory.
+    void rememberBrowsePath(const QString &fileName);
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;

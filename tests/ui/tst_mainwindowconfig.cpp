@@ -1,0 +1,305 @@
+#include "ui/mainwindow.h"
+
+#include "router/configcipher.h"
+#include "router/ftpprogressdialog.h"
+#include "support/pyftpdlibserver.h"
+#include "support/scripteddialogs.h"
+#include "support/testsettings.h"
+#include "update/updateaction.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString exportPassword = QStringLiteral("transport pąss");
+
+struct Entry
+{
+    QString path;
+    QByteArray content;
+};
+
+// An export as the router writes it: the XML document, encrypted, as Base64 text.
+QByteArray exportText(const QByteArray &document, const QString &password = exportPassword)
+{
+    ConfigCipher cipher(document);
+    cipher.setPassword(password);
+    cipher.encrypt();
+    return cipher.data.toBase64();
+}
+
+QByteArray document(const QList<Entry> &entries, const QByteArray &router = QByteArray())
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Config>\n" + router;
+    for (const Entry &entry : entries) {
+        xml += "  <File path=\"" + entry.path.toUtf8() + "\" content=\""
+               + entry.content.toBase64() + "\"/>\n";
+    }
+    return xml + "</Config>\n";
+}
+
+QByteArray readFile(const QString &name)
+{
+    QFile file(name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class tst_MainWindowConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void extractWritesEveryFile();
+    void extractRefusesHostilePathsInOneMessage();
+    void stopsSilently_data();
+    void stopsSilently();
+    void failureMessages_data();
+    void failureMessages();
+    void browsePathRemembered();
+    void uploadStoresEveryFile();
+
+private:
+    QString writeExport(const QByteArray &text);
+
+    std::unique_ptr<TestSettings> settings;
+    std::unique_ptr<ScriptedDialogs> dialogs;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QTemporaryDir> work;
+};
+
+void tst_MainWindowConfig::initTestCase()
+{
+    settings = std::make_unique<TestSettings>();
+    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
+    UpdateAction::setPortForTesting(1);
+}
+
+void tst_MainWindowConfig::init()
+{
+    settings->clear();
+    // An address no management peer listens on: the window's own connection stays out of the way.
+    QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.47"));
+    work = std::make_unique<QTemporaryDir>();
+    QSettings().setValue(QStringLiteral("BrowseStartPath"), work->path());
+    dialogs = std::make_unique<ScriptedDialogs>();
+    window = std::make_unique<MainWindow>();
+}
+
+void tst_MainWindowConfig::cleanup()
+{
+    window.reset();
+    dialogs.reset();
+    work.reset();
+    FtpProgressDialog::setUploadPort(0);
+}
+
+QString tst_MainWindowConfig::writeExport(const QByteArray &text)
+{
+    const QString name = work->filePath(QStringLiteral("router.aes"));
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return QString();
+    return name;
+}
+
+void tst_MainWindowConfig::extractWritesEveryFile()
+{
+    QByteArray text = exportText(document({{"/etc/config/network", "config interface 'lan'\n"},
+                                           {"etc/openvpn/server.conf", "port 1194\n"},
+                                           {"/readme", ""}}));
+    // Exports are written with line breaks in their Base64 text.
+    for (qsizetype i = 64; i < text.size(); i += 65)
+        text.insert(i, '\n');
+    const QString fileName = writeExport(text);
+    QVERIFY(!fileName.isEmpty());
+    QTemporaryDir target;
+
+    dialogs->answerText(fileName);
+    dialogs->answerText(exportPassword);
+    dialogs->answerText(target.path());
+    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+
+    QCOMPARE(dialogs->calls.size(), 3);
+    const ScriptedDialogs::Call open = dialogs->calls.at(0);
+    QCOMPARE(open.kind, ScriptedDialogs::OpenFile);
+    QCOMPARE(open.title, QStringLiteral("Read router configuration"));
+    QCOMPARE(open.initialText, work->path());
+    QCOMPARE(open.filter, QStringLiteral("AES files (*.aes);;All files (*.*)"));
+    const ScriptedDialogs::Call password = dialogs->calls.at(1);
+    QCOMPARE(password.kind, ScriptedDialogs::Text);
+    QCOMPARE(password.title, QStringLiteral("Insert password"));
+    QCOMPARE(password.text, QStringLiteral("Configuration transport password:"));
+    QCOMPARE(password.echoMode, QLineEdit::Password);
+    QCOMPARE(password.initialText, QString());
+    const ScriptedDialogs::Call directory = dialogs->calls.at(2);
+    QCOMPARE(directory.kind, ScriptedDialogs::Directory);
+    QCOMPARE(directory.title, QStringLiteral("Extract directory"));
+    QCOMPARE(directory.initialText, work->path());
+    QCOMPARE(directory.options, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+
+    QCOMPARE(readFile(target.filePath(QStringLiteral("etc/config/network"))),
+             QByteArray("config interface 'lan'\n"));
+    QCOMPARE(readFile(target.filePath(QStringLiteral("etc/openvpn/server.conf"))), QByteArray("port 1194\n"));
+    QCOMPARE(readFile(target.filePath(QStringLiteral("readme"))), QByteArray());
+}
+
+void tst_MainWindowConfig::extractRefusesHostilePathsInOneMessage()
+{
+    QTemporaryDir outside;
+    QTemporaryDir target;
+    QVERIFY(QFile::link(outside.path(), target.filePath(QStringLiteral("planted"))));
+    const QString fileName = writeExport(exportText(document({{"/../escaped", "x"},
+                                                              {"/good", "kept"},
+                                                              {"//etc/passwd", "x"},
+                                                              {"/planted/evil", "x"}})));
+
+    dialogs->answerText(fileName);
+    dialogs->answerText(exportPassword);
+    dialogs->answerText(target.path());
+    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+
+    QCOMPARE(readFile(target.filePath(QStringLiteral("good"))), QByteArray("kept"));
+    QVERIFY(QDir(outside.path()).isEmpty());
+    QVERIFY(!QFile::exists(QFileInfo(target.path()).dir().filePath(QStringLiteral("escaped"))));
+    const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().icon, QMessageBox::Critical);
+    QCOMPARE(messages.first().title, QStringLiteral("Error"));
+    for (const char *path : {"/../escaped", "//etc/passwd", "/planted/evil"})
+        QVERIFY2(messages.first().text.contains(QLatin1String(path)), path);
+    QVERIFY(!messages.first().text.contains(QLatin1String("/good")));
+}
+
+void tst_MainWindowConfig::stopsSilently_data()
+{
+    // How many of the three dialogs (file, password, directory) are answered before the
+    // next one is cancelled.
+    QTest::addColumn<int>("answered");
+    QTest::newRow("file dialog cancelled") << 0;
+    QTest::newRow("password dialog cancelled") << 1;
+    QTest::newRow("directory dialog cancelled") << 2;
+}
+
+void tst_MainWindowConfig::stopsSilently()
+{
+    QFETCH(int, answered);
+    const QString fileName = writeExport(exportText(document({{"/a", "b"}})));
+    QTemporaryDir target;
+
+    const QStringList answers{fileName, exportPassword};
+    for (int i = 0; i < answered; ++i)
+        dialogs->answerText(answers.at(i));
+    dialogs->cancel();
+    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+
+    QCOMPARE(dialogs->calls.size(), answered + 1);
+    QCOMPARE(dialogs->callsOf(ScriptedDialogs::Message).size(), 0);
+    QVERIFY(QDir(target.path()).isEmpty());
+}
+
+void tst_MainWindowConfig::failureMessages_data()
+{
+    QTest::addColumn<QByteArray>("text");       // the export file; empty: no such file
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");
+
+    const QByteArray good = exportText(document({{"/a", "b"}}));
+    QTest::newRow("missing file") << QByteArray() << exportPassword
+                                  << QStringLiteral("Could not read the file.");
+    QTest::newRow("wrong password") << good << QStringLiteral("wrong")
+                                    << QStringLiteral("Wrong password or XML syntax error.");
+    QTest::newRow("truncated document")
+        << exportText(document({{"/a", "b"}}).chopped(10)) << exportPassword
+        << QStringLiteral("Wrong password or XML syntax error.");
+    QTest::newRow("not an export") << QByteArray("plain text, no export") << exportPassword
+                                   << QStringLiteral("Wrong password or XML syntax error.");
+}
+
+void tst_MainWindowConfig::failureMessages()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    const QString fileName = text.isEmpty() ? work->filePath(QStringLiteral("absent.aes"))
+                                            : writeExport(text);
+
+    dialogs->answerText(fileName);
+    dialogs->answerText(password);
+    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+
+    const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().icon, QMessageBox::Critical);
+    QCOMPARE(messages.first().title, QStringLiteral("Error"));
+    QCOMPARE(messages.first().text, message);
+    QCOMPARE(messages.first().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Nothing after the error: no directory dialog, no upload.
+    QCOMPARE(dialogs->callsOf(ScriptedDialogs::Directory).size(), 0);
+    QCOMPARE(dialogs->callsOf(ScriptedDialogs::Exec).size(), 0);
+}
+
+void tst_MainWindowConfig::browsePathRemembered()
+{
+    // The directory of the chosen file becomes the next start directory even when the file
+    // then cannot be read.
+    QTemporaryDir elsewhere;
+    dialogs->answerText(elsewhere.filePath(QStringLiteral("missing.aes")));
+    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    QCOMPARE(QSettings().value(QStringLiteral("BrowseStartPath")).toString(), elsewhere.path());
+
+    dialogs->answerText(QString());
+    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    QCOMPARE(QSettings().value(QStringLiteral("BrowseStartPath")).toString(), elsewhere.path());
+    QCOMPARE(dialogs->calls.at(2).initialText, elsewhere.path());
+}
+
+void tst_MainWindowConfig::uploadStoresEveryFile()
+{
+    PyftpdlibServer ftp;
+    QVERIFY2(ftp.start(QStringLiteral("admin"), QStringLiteral("ftp pass")), qPrintable(ftp.log()));
+    QVERIFY(QDir(ftp.root()).mkpath(QStringLiteral("etc/config")));
+    FtpProgressDialog::setUploadPort(ftp.port());
+    QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
+    QSettings().setValue(QStringLiteral("password"), QStringLiteral("ftp pass"));
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("client"));
+    window = std::make_unique<MainWindow>();
+
+    const QByteArray router = "<Router type=\"OpenWRT Pylon VPN\" login=\"admin\"/>\n";
+    const QString fileName = writeExport(exportText(document(
+        {{"/etc/config/network", "config interface 'lan'\n"}, {"/etc/config/firewall", "x\ny\n"},
+         {"/hosts", QByteArray(100000, 'h')}}, router)));
+    dialogs->answerText(fileName);
+    dialogs->answerText(exportPassword);
+    int maximum = 0;
+    dialogs->answerExec([&maximum](QDialog *dialog) {
+        maximum = static_cast<QProgressDialog *>(dialog)->maximum();
+        return dialog->exec();
+    });
+    window->findChild<QPushButton *>(QStringLiteral("sendConfigButton"))->click();
+
+    QCOMPARE(maximum, 6);
+    QCOMPARE(dialogs->callsOf(ScriptedDialogs::Exec).first().dialogClass,
+             QStringLiteral("FtpProgressDialog"));
+    QCOMPARE(dialogs->callsOf(ScriptedDialogs::Message).size(), 0);
+    QCOMPARE(ftp.file(QStringLiteral("/etc/config/network")), QByteArray("config interface 'lan'\n"));
+    QCOMPARE(ftp.file(QStringLiteral("/etc/config/firewall")), QByteArray("x\ny\n"));
+    QCOMPARE(ftp.file(QStringLiteral("/hosts")), QByteArray(100000, 'h'));
+}
+
+QTEST_MAIN(tst_MainWindowConfig)
+#include "tst_mainwindowconfig.moc"
