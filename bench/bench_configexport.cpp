@@ -31,7 +31,7 @@ qint64 statusKilobytes(const char *key)
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
         if (line.startsWith(key))
-            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLongLong();
+            return line.mid(QByteArrayView(key).size()).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
 }

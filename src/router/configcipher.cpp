@@ -144,7 +144,7 @@ void ConfigCipher::encrypt()
         return;
     }
     const int plainLength = int(data.size());
-    data.resize((plainLength / blockSize + 1) * blockSize);
+    data.resize(qsizetype(plainLength / blockSize + 1) * blockSize);
     auto *buffer = reinterpret_cast<unsigned char *>(data.data());
     int updateLength = 0;
     int finalLength = 0;

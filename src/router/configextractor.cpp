@@ -43,8 +43,10 @@ QString confinedTarget(const QString &root, const QString &relative)
         const QFileInfo info(next);
         if (info.isSymLink() || info.isJunction()) {
             // Empty for a dangling link, whose target would be created wherever it points.
+            // A link that cannot be resolved at all (one in a loop) comes back as itself,
+            // which is no canonical path.
             const QString resolved = info.canonicalFilePath();
-            if (resolved.isEmpty() || !isInside(resolved, root))
+            if (resolved.isEmpty() || QFileInfo(resolved).isSymLink() || !isInside(resolved, root))
                 return QString();
             current = resolved;
         } else {
@@ -52,6 +54,12 @@ QString confinedTarget(const QString &root, const QString &relative)
         }
     }
     return current;
+}
+
+bool hasFileName(const QString &relative)
+{
+    const QString name = QDir::fromNativeSeparators(relative).section(u'/', -1);
+    return !name.isEmpty() && name != u".";
 }
 
 } // namespace
@@ -84,11 +92,17 @@ QStringList ConfigExtractor::extract(const QString &directory, QList<ConfigExpor
             refused.append(file.path);
             continue;
         }
-        const QString target = confinedTarget(root, withoutLeadingSlash(file.path));
+        const QString relative = withoutLeadingSlash(file.path);
+        const QString target = confinedTarget(root, relative);
         if (target.isEmpty()) {
             refused.append(file.path);
             continue;
         }
+        // A path without a file name, or one that ends at the directory itself through a
+        // link, names a directory: there is nothing to write, and the directory's parent,
+        // which the step below would create, is not ours to touch.
+        if (!hasFileName(relative) || target == root)
+            continue;
         QDir().mkpath(QFileInfo(target).absolutePath());
         QFile out(target);
         if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))

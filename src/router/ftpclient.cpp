@@ -8,8 +8,8 @@ namespace {
 
 // Enough in the socket's buffer to keep the line busy, little enough not to copy a large
 // payload into it at once.
-constexpr qint64 chunkSize = 64 * 1024;
-constexpr qint64 writeAhead = 256 * 1024;
+constexpr qint64 chunkSize = qint64(64) * 1024;
+constexpr qint64 writeAhead = qint64(256) * 1024;
 
 // A line break inside an argument would smuggle another command onto the connection.
 bool isSafeArgument(const QString &text)

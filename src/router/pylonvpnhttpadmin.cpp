@@ -63,6 +63,15 @@ QString PylonVpnHttpAdmin::cookiePathOf(const QString &cookie, const QString &cu
     return path;
 }
 
+QUrl PylonVpnHttpAdmin::commandUrl(const QUrl &queued, const QString &cookiePath)
+{
+    QUrl url = queued;
+    // The cookie path is raw text from the wire: whatever percent-encoding it carries is
+    // kept as it is.
+    url.setPath(cookiePath + url.path(QUrl::FullyEncoded), QUrl::TolerantMode);
+    return url;
+}
+
 QByteArray PylonVpnHttpAdmin::encodeQuery(const QList<QPair<QString, QString>> &items)
 {
     QByteArray query;
@@ -142,11 +151,7 @@ void PylonVpnHttpAdmin::processRequests()
         return;
     }
 
-    QUrl url = requestQueue.takeFirst();
-    // The cookie path is raw text from the wire: whatever percent-encoding it carries is
-    // kept as it is.
-    url.setPath(cookiePath + url.path(QUrl::FullyEncoded), QUrl::TolerantMode);
-    QNetworkRequest request = routerRequest(url);
+    QNetworkRequest request = routerRequest(commandUrl(requestQueue.takeFirst(), cookiePath));
     // Sent even when empty; a null value would drop the header.
     QByteArray value = cookie.toLatin1();
     if (value.isNull())

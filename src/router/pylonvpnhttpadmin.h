@@ -33,6 +33,9 @@ public:
     // The value of a "path=" item of a Set-Cookie value, split at white space only, the last
     // such item winning; current when there is none.
     static QString cookiePathOf(const QString &cookie, const QString &current);
+    // A queued command's URL under the cookie path: the path prefixed as raw text, with the
+    // scheme, host, port and query of the queued URL.
+    static QUrl commandUrl(const QUrl &queued, const QString &cookiePath);
     // A query string whose values survive any standard query decoding byte for byte: every
     // byte of their UTF-8 outside the unreserved set is percent-encoded, "+" included.
     static QByteArray encodeQuery(const QList<QPair<QString, QString>> &items);

@@ -65,6 +65,8 @@ private slots:
     void links();
     void chosenDirectoryReachedThroughLink();
     void unwritableEntryIsSkippedSilently();
+    void entryNamingADirectoryWritesNothing_data();
+    void entryNamingADirectoryWritesNothing();
     void refusalMessageNamesEveryPath();
 
 private:
@@ -174,6 +176,10 @@ void TestConfigExtractor::links_data()
                                                    << QStringLiteral("/new") << false << QString();
     QTest::newRow("dangling link leading inside") << QStringLiteral("new") << QStringLiteral("chosen/nothere") << false
                                                   << QStringLiteral("/new") << false << QString();
+    QTest::newRow("link to itself") << QStringLiteral("loop") << QStringLiteral("chosen/loop") << false
+                                    << QStringLiteral("/loop/x") << false << QString();
+    QTest::newRow("link to itself, relative") << QStringLiteral("loop") << QStringLiteral("chosen/loop") << true
+                                              << QStringLiteral("/loop/x") << false << QString();
     QTest::newRow("link to the parent, deeper down") << QStringLiteral("sub/up") << QStringLiteral("") << false
                                                      << QStringLiteral("/sub/up/outside/secret") << false << QString();
     QTest::newRow("directory link staying inside") << QStringLiteral("etc") << QStringLiteral("chosen/real") << false
@@ -241,6 +247,33 @@ void TestConfigExtractor::unwritableEntryIsSkippedSilently()
     QVERIFY(refused.isEmpty());
     QCOMPARE(readFile(chosen() + QStringLiteral("/plain")), QByteArray("file"));
     QCOMPARE(readFile(chosen() + QStringLiteral("/ok")), QByteArray("data"));
+}
+
+void TestConfigExtractor::entryNamingADirectoryWritesNothing_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("only the leading slash") << QStringLiteral("/");
+    QTest::newRow("the directory itself as a dot") << QStringLiteral("/.");
+    QTest::newRow("trailing slash") << QStringLiteral("/etc/");
+    QTest::newRow("trailing dot") << QStringLiteral("/etc/.");
+    QTest::newRow("link to the chosen directory itself") << QStringLiteral("/self");
+    QTest::newRow("through a link to the chosen directory, trailing slash") << QStringLiteral("/self/self/");
+}
+
+// Such an entry is skipped like any other that cannot be written, without a refusal: it does
+// not lead outside. Nothing is created for it, no file and no directory.
+void TestConfigExtractor::entryNamingADirectoryWritesNothing()
+{
+    QFETCH(QString, path);
+    QVERIFY(QFile::link(chosen(), chosen() + QStringLiteral("/self")));
+    const QStringList refused = ConfigExtractor::extract(chosen(), entries({path, QStringLiteral("/ok")}));
+    QVERIFY(refused.isEmpty());
+    QCOMPARE(QDir(chosen()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden),
+             (QStringList{QStringLiteral("ok"), QStringLiteral("self")}));
+    QCOMPARE(readFile(chosen() + QStringLiteral("/ok")), QByteArray("data"));
+    QCOMPARE(QDir(sandbox->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden),
+             (QStringList{QStringLiteral("chosen"), QStringLiteral("outside")}));
 }
 
 void TestConfigExtractor::refusalMessageNamesEveryPath()
