@@ -48,7 +48,8 @@ std::optional<QByteArray> silence(const QString &)
 } // namespace
 
 // The window against management peers and a router web interface that misbehave: silence,
-// a connection cut in the middle of a line, a flood of log lines, an answer that never comes.
+// a connection cut in the middle of a line, a line without end, a flood of log lines, an
+// answer that never comes.
 class tst_MainWindowFaults : public QObject
 {
     Q_OBJECT
@@ -61,8 +62,8 @@ private slots:
     void silentPeer_data();
     void silentPeer();
     void errorBoxLeftOpen();
-    void closedAfterHalfALine_data();
-    void closedAfterHalfALine();
+    void brokenLine_data();
+    void brokenLine();
     void logFlood();
     void routerNeverAnswers();
 
@@ -203,47 +204,63 @@ void tst_MainWindowFaults::errorBoxLeftOpen()
     QCOMPARE(dialogs->titles(), QStringList{QStringLiteral("Network socket error")});
 }
 
-void tst_MainWindowFaults::closedAfterHalfALine_data()
+void tst_MainWindowFaults::brokenLine_data()
 {
     QTest::addColumn<bool>("upFirst");
-    QTest::newRow("before the first line") << false;
-    QTest::newRow("while the connection is up") << true;
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<bool>("peerCloses");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray half = ">LOG:1262304000,I,half a li";
+    // Twice the longest line the transport takes, and no line feed.
+    const QByteArray endless = ">LOG:1262304000,I,half a li" + QByteArray(2 * QtTelnet::maxLineLength, 'x');
+    const QString closed = QtTelnet::errorText(QAbstractSocket::RemoteHostClosedError);
+    const QString tooLong = QStringLiteral("The peer sent a line longer than 1048576 bytes. The connection was closed.");
+    QTest::newRow("half a line, then closed, before the first line") << false << half << true << closed;
+    QTest::newRow("half a line, then closed, while up") << true << half << true << closed;
+    QTest::newRow("line without end, before the first line") << false << endless << false << tooLong;
+    QTest::newRow("line without end, while up") << true << endless << false << tooLong;
 }
 
-// The half line is dropped with the connection: it is not shown, it does not start the
-// conversation, and nothing of it is glued to the first line of the next connection.
-void tst_MainWindowFaults::closedAfterHalfALine()
+// The unfinished line goes with the connection: it is not shown, it does not start the
+// conversation, and nothing of it is glued to the first line of the next connection. The
+// error is shown once, with Reconnect offered, and no time-out question follows it.
+void tst_MainWindowFaults::brokenLine()
 {
     QFETCH(bool, upFirst);
-    // Long enough for the half line to be sent and cut before it ends.
+    QFETCH(QByteArray, tail);
+    QFETCH(bool, peerCloses);
+    QFETCH(QString, error);
+    // Long enough for the line to be sent and cut before the time-out.
     constexpr int timeout = 1000;
-    const QByteArray half = ">LOG:1262304000,I,half a li";
     peer->setAnswer(QStringLiteral("log on all"),
                     "SUCCESS: real-time log notification set to ON\r\n1262304000,I,before\r\nEND\r\n");
     if (upFirst) {
         QVERIFY(open());
         QTRY_VERIFY(text().contains(QStringLiteral("before")));
-        peer->send(half);
+        peer->send(tail);
     } else {
-        peer->greeting = half;
+        peer->greeting = tail;
         QVERIFY(show(timeout));
         QTRY_COMPARE(peer->connections, 1);
     }
     QSignalSpy managementConnected(&MainWindowTestAccess::management(*window), &OpenVpnManagement::managementConnected);
-    QTest::qWait(100);
-    peer->closeConnection();
+    if (peerCloses) {
+        QTest::qWait(100);
+        peer->closeConnection();
+    }
 
     QTRY_COMPARE(dialogs->calls.size(), 1);
     const ScriptedDialogs::Call call = dialogs->calls.first();
     QCOMPARE(call.icon, QMessageBox::Critical);
     QCOMPARE(call.title, QStringLiteral("Network socket error"));
-    QCOMPARE(call.text, QtTelnet::errorText(QAbstractSocket::RemoteHostClosedError));
+    QCOMPARE(call.text, error);
     QTRY_VERIFY(child<QToolButton>(*window, "reconnectButton")->isVisible());
+    QTRY_VERIFY(!peer->isConnected());
     QVERIFY(!MainWindowTestAccess::statusTimer(*window).isActive());
     QCOMPARE(managementConnected.size(), 0);
     QVERIFY(!text().contains(QStringLiteral("half")));
     QCOMPARE(text().contains(QStringLiteral("before")), upFirst);
-    // No time-out question follows the error.
     QTest::qWait(timeout + 500);
     QCOMPARE(dialogs->calls.size(), 1);
 
