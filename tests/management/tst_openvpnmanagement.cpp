@@ -757,7 +757,7 @@ void TestOpenVpnManagement::hostileStreams_data()
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("compareEvents");
 
-    const QByteArray huge(2 * 1024 * 1024, 'h');
+    const QByteArray huge(qsizetype(2) * 1024 * 1024, 'h');
     QTest::newRow("huge line, nothing awaited")
         << "" << huge + "\r\n" << QStringList{"otherMessage " + QString::fromLatin1(huge) + "\r\n"} << true;
     QTest::newRow("huge line inside a status list")
@@ -797,7 +797,7 @@ void TestOpenVpnManagement::hostileStreams_data()
 
     QRandomGenerator random(20261207);
     for (int round = 0; round < 3; ++round) {
-        QByteArray bytes(256 * 1024, Qt::Uninitialized);
+        QByteArray bytes(qsizetype(256) * 1024, Qt::Uninitialized);
         for (char &byte : bytes) {
             const quint32 pick = random.bounded(100);
             byte = pick < 4 ? '\n' : pick < 6 ? '>' : pick < 10 ? ',' : char(random.bounded(256));

@@ -102,7 +102,7 @@ void TestQtTelnet::reading_data()
     QTest::newRow("bytes read as Latin-1")
         << QList<QByteArray>{"\xc3\xa9\xff\x80\r\n"} << QList<int>{0} << QList<int>{1}
         << QList<QStringList>{{latin1("\xc3\xa9\xff\x80\r\n")}};
-    const QByteArray huge(3 * 1024 * 1024, 'x');
+    const QByteArray huge(qsizetype(3) * 1024 * 1024, 'x');
     QTest::newRow("huge line arrives whole")
         << QList<QByteArray>{huge + "\r\nafter\r\n"} << QList<int>{0} << QList<int>{1}
         << QList<QStringList>{{latin1(huge + "\r\n"), "after\r\n"}};
