@@ -39,8 +39,8 @@ QStringList statusAnswer(int round)
                          .arg(8 + i / 60000)
                          .arg((i / 250) % 256)
                          .arg(i % 250 + 2)
-                         .arg(qint64(round) * 1000 + i * 7)
-                         .arg(qint64(round) * 3000 + i * 11));
+                         .arg(qint64(round) * 1000 + qint64(i) * 7)
+                         .arg(qint64(round) * 3000 + qint64(i) * 11));
     }
     lines.append(QStringLiteral("HEADER,ROUTING_TABLE,Virtual Address,Common Name,Real Address,Last Ref,Last Ref (time_t)\r\n"));
     lines.append(QStringLiteral("GLOBAL_STATS,Max bcast/mcast queue length,1\r\n"));

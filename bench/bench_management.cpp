@@ -25,6 +25,15 @@
 
 namespace {
 
+// One string from its parts, built in place.
+template <typename... Parts>
+std::string joined(const Parts &...parts)
+{
+    std::string result;
+    ((result += parts), ...);
+    return result;
+}
+
 constexpr long long targetLines = 2'000'000;
 constexpr int notificationsPerAnswer = 400;
 constexpr int statusClients = 20;
@@ -145,7 +154,7 @@ private:
         } else if (command == "log on all") {
             line(out, "SUCCESS: real-time log notification set to ON");
             for (int i = 0; i < 100; ++i)
-                line(out, now + ",I,Initialization step " + std::to_string(i) + ", nothing to report, all well");
+                line(out, joined(now, ",I,Initialization step ", std::to_string(i), ", nothing to report, all well"));
             line(out, "END");
         } else if (command == "status 2") {
             line(out, "TITLE,OpenVPN 2.6.14 x86_64-pc-linux-gnu [SSL (OpenSSL)] [LZO] [LZ4] [EPOLL] [PKCS11] [MH/PKTINFO] [AEAD] [DCO]");
@@ -154,14 +163,14 @@ private:
                       "Bytes Sent,Connected Since,Connected Since (time_t),Username,Client ID,Peer ID,Data Channel Cipher");
             for (int i = 0; i < statusClients; ++i) {
                 const std::string n = std::to_string(i);
-                line(out, "CLIENT_LIST,client" + n + ",127.0.0.1:4" + n + "228,10.88.0." + std::to_string(i + 2)
-                              + ",,2048,2028,2026-12-07 19:50:38,1796673038,UNDEF," + n + "," + n + ",AES-256-GCM");
+                line(out, joined("CLIENT_LIST,client", n, ",127.0.0.1:4", n, "228,10.88.0.", std::to_string(i + 2),
+                                 ",,2048,2028,2026-12-07 19:50:38,1796673038,UNDEF,", n, ",", n, ",AES-256-GCM"));
             }
             line(out, "HEADER,ROUTING_TABLE,Virtual Address,Common Name,Real Address,Last Ref,Last Ref (time_t)");
             for (int i = 0; i < statusClients; ++i) {
                 const std::string n = std::to_string(i);
-                line(out, "ROUTING_TABLE,10.88.0." + std::to_string(i + 2) + ",client" + n + ",127.0.0.1:4" + n
-                              + "228,2026-12-07 19:50:38,1796673038");
+                line(out, joined("ROUTING_TABLE,10.88.0.", std::to_string(i + 2), ",client", n, ",127.0.0.1:4", n,
+                                 "228,2026-12-07 19:50:38,1796673038"));
             }
             line(out, "GLOBAL_STATS,Max bcast/mcast queue length,1");
             line(out, "GLOBAL_STATS,dco_enabled,0");

@@ -24,7 +24,7 @@ constexpr QLatin1StringView authFailed(">PASSWORD:Verification Failed: 'Auth'");
 struct StateWord
 {
     QLatin1StringView word;
-    OpenVpnManagement::VpnState state;
+    OpenVpnManagement::VpnState state = OpenVpnManagement::StateUndefined;
 };
 
 constexpr StateWord stateWords[] = {

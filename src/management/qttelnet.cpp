@@ -9,7 +9,7 @@ namespace {
 constexpr qsizetype initialLineBuffer = 512;
 // A scratch buffer grown by a huge line is given back rather than kept for the life of
 // the connection.
-constexpr qsizetype keptLineBuffer = 64 * 1024;
+constexpr qsizetype keptLineBuffer = qsizetype(64) * 1024;
 
 // Indexed by the socket error value; values without a row share the last text.
 constexpr const char *errorTexts[] = {

@@ -1,6 +1,7 @@
 #include "ui/clientstatuswidget.h"
 
-#include <QDateTime>
+#include "ui/openvpnlogline.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -59,8 +60,7 @@ void ClientStatusWidget::setStatus(const QString &status)
     // The common name is chosen by whoever issued the client's certificate.
     titleLabel->setText(QStringLiteral("<h2 style=\"color: #0080FF\">%1</h2>").arg(cn.toHtmlEscaped()));
     const quint64 since = fields.at(7).trimmed().toULongLong();
-    connectedLabel->setText(tr("Connected: ")
-                            % QDateTime::fromSecsSinceEpoch(qint64(since)).toString(QStringLiteral("yy.MM.dd hh:mm:ss")));
+    connectedLabel->setText(tr("Connected: ") % OpenVpnLogLine::formatTime(since));
     realAddressLabel->setText(tr("Real address: ") % fields.at(2));
     vpnAddressLabel->setText(tr("VPN address: ") % fields.at(3));
     sentLabel->setText(tr("Sent bytes: ") % fields.at(4));

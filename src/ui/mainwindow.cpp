@@ -768,7 +768,7 @@ void MainWindow::setStatus(const QStringList &status)
 void MainWindow::clientDisconnect(const QString &cn)
 {
     // The row, and the name with it, may go while the question is open.
-    const QString name = cn;
+    const QString name = cn; // NOLINT(performance-unnecessary-copy-initialization): see above
     const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"),
                                                     tr("Do you really want to disconnect %1?").arg(name),
                                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);

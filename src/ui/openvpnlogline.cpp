@@ -24,14 +24,17 @@ OpenVpnLogLine OpenVpnLogLine::parse(const QString &log)
     return line;
 }
 
-QString OpenVpnLogLine::formatTimestamp(quint64 seconds)
+QString OpenVpnLogLine::formatTime(quint64 seconds)
 {
     // Seconds beyond what a date can hold are shown as the epoch rather than as garbage.
     constexpr quint64 latest = 253402300799; // 9999-12-31 23:59:59 UTC
     const qint64 secs = seconds > latest ? 0 : qint64(seconds);
-    return QLatin1Char('[')
-        % QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yy.MM.dd hh:mm:ss"))
-        % QLatin1String("] ");
+    return QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yy.MM.dd hh:mm:ss"));
+}
+
+QString OpenVpnLogLine::formatTimestamp(quint64 seconds)
+{
+    return QLatin1Char('[') % formatTime(seconds) % QLatin1String("] ");
 }
 
 QColor OpenVpnLogLine::timestampColour()

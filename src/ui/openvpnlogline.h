@@ -13,7 +13,9 @@ public:
     // fewer than three fields has no time and no flags: it is shown whole and uncoloured.
     static OpenVpnLogLine parse(const QString &log);
 
-    // "[yy.MM.dd hh:mm:ss] " in local time for seconds since the epoch.
+    // "yy.MM.dd hh:mm:ss" in local time for seconds since the epoch, as OpenVPN reports times.
+    static QString formatTime(quint64 seconds);
+    // The log's time stamp: "[" + formatTime(seconds) + "] ".
     static QString formatTimestamp(quint64 seconds);
 
     static QColor timestampColour();

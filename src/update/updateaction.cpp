@@ -25,6 +25,10 @@ QUrl queryUrl(const QString &host, const QByteArray &target)
     return url;
 }
 
+// Only three short lines are read from the answer; a server that sends more than this is
+// cut off, and what arrived is judged, so it cannot make the program hold an endless body.
+constexpr qint64 maximumAnswer = 64 * 1024;
+
 bool isAccepted(int statusCode)
 {
     // Redirections are not followed, but their body is read like any other.
@@ -139,17 +143,25 @@ void UpdateAction::downloadUpdateInfo()
     });
     // Taken as it comes, so that bytes that arrived before a failure still count.
     connect(pending, &QNetworkReply::readyRead, this, [this, pending, accepted] {
-        if (accepted())
-            buffer.write(pending->readAll());
+        if (!accepted())
+            return;
+        takeBody(pending);
+        if (buffer.size() >= maximumAnswer)
+            QMetaObject::invokeMethod(pending, &QNetworkReply::abort, Qt::QueuedConnection);
     });
     connect(pending, &QNetworkReply::finished, this, [this, pending, accepted] {
         // An aborted reply is closed and has nothing left to read.
         if (accepted() && pending->isOpen())
-            buffer.write(pending->readAll());
+            takeBody(pending);
         pending->deleteLater();
         reply = nullptr;
         httpDone(pending->error() != QNetworkReply::NoError);
     });
+}
+
+void UpdateAction::takeBody(QNetworkReply *pending)
+{
+    buffer.write(pending->read(qMax<qint64>(maximumAnswer - buffer.size(), 0)));
 }
 
 void UpdateAction::httpResponseHeader(int statusCode)

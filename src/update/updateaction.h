@@ -79,6 +79,8 @@ private slots:
 
 private:
     static QString computeMachineId();
+    // Moves what the reply holds into the answer buffer, up to the answer's maximum size.
+    void takeBody(QNetworkReply *pending);
 
     QString scriptName;
     QString appName;

@@ -46,7 +46,7 @@ private slots:
 
 private:
     // Runs check on the next modal dialog once it is on screen; check must close it.
-    void whenModal(std::function<void(QWidget *)> check);
+    void whenModal(const std::function<void(QWidget *)> &check);
     QMenu *menu(const char *name) const { return window->findChild<QMenu *>(QLatin1String(name)); }
     QAction *action(const char *name) const { return window->findChild<QAction *>(QLatin1String(name)); }
 
@@ -84,7 +84,7 @@ void tst_PolishStartup::cleanupTestCase()
     QDir::setCurrent(startDirectory);
 }
 
-void tst_PolishStartup::whenModal(std::function<void(QWidget *)> check)
+void tst_PolishStartup::whenModal(const std::function<void(QWidget *)> &check)
 {
     modalSeen = false;
     auto *poll = new QTimer(this);

@@ -798,7 +798,7 @@ void TestOpenVpnManagement::hostileStreams_data()
 
     QRandomGenerator random(20261207);
     for (int round = 0; round < 3; ++round) {
-        QByteArray bytes(256 * 1024, Qt::Uninitialized);
+        QByteArray bytes(qsizetype(256) * 1024, Qt::Uninitialized);
         for (char &byte : bytes) {
             const quint32 pick = random.bounded(100);
             byte = pick < 4 ? '\n' : pick < 6 ? '>' : pick < 10 ? ',' : char(random.bounded(256));

@@ -34,7 +34,7 @@ public:
     // The client's socket port of the current connection, 0 when none.
     quint16 clientPort() const;
 
-    void send(const QByteArray &bytes);
+    void send(const QByteArray &data);
     void closeConnection();
     void abortConnection();
 

@@ -95,6 +95,11 @@ void tst_ClientStatusWidget::setStatus_data()
         << QStringList{QStringLiteral("<h2 style=\"color: #0080FF\">c</h2>"), QStringLiteral("Connected: 70.01.01 02:00:00"),
                        QStringLiteral("Real address: a"), QStringLiteral("VPN address: v"),
                        QStringLiteral("Sent bytes: 1"), QStringLiteral("Received bytes: 2")};
+    QTest::newRow("time beyond what a date holds is the epoch")
+        << QStringLiteral("CLIENT_LIST,c,a,v,1,2,t,18446744073709551615")
+        << QStringList{QStringLiteral("<h2 style=\"color: #0080FF\">c</h2>"), QStringLiteral("Connected: 70.01.01 02:00:00"),
+                       QStringLiteral("Real address: a"), QStringLiteral("VPN address: v"),
+                       QStringLiteral("Sent bytes: 1"), QStringLiteral("Received bytes: 2")};
     QTest::newRow("markup in the common name is shown as text")
         << QStringLiteral("CLIENT_LIST,<b>x</b>&,a,v,1,2,t,0")
         << QStringList{QStringLiteral("<h2 style=\"color: #0080FF\">&lt;b&gt;x&lt;/b&gt;&amp;</h2>"), QStringLiteral("Connected: 70.01.01 02:00:00"),

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "support/layoutcount.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
@@ -65,20 +66,6 @@ QStringList menuTree(const QMenu *menu, const QString &path)
             entries.append(path + QLatin1Char('/') + action->text());
     }
     return entries;
-}
-
-// How often a widget sits in a layout, nested layouts included.
-int occurrences(const QLayout *layout, const QWidget *widget)
-{
-    int count = 0;
-    for (int i = 0; i < layout->count(); ++i) {
-        QLayoutItem *item = layout->itemAt(i);
-        if (item->widget() == widget)
-            ++count;
-        else if (item->layout())
-            count += occurrences(item->layout(), widget);
-    }
-    return count;
 }
 
 } // namespace
@@ -463,8 +450,8 @@ void tst_MainWindow::statusBarStartsEmpty()
     auto *update = child<QToolButton>(window, "updateButton");
     QVERIFY(reconnect->isHidden());
     QVERIFY(update->isHidden());
-    QCOMPARE(occurrences(window.statusBar()->layout(), reconnect), 0);
-    QCOMPARE(occurrences(window.statusBar()->layout(), update), 0);
+    QCOMPARE(layoutOccurrences(window.statusBar()->layout(), reconnect), 0);
+    QCOMPARE(layoutOccurrences(window.statusBar()->layout(), update), 0);
     QVERIFY(window.statusBar()->currentMessage().isEmpty());
 
     QCOMPARE(reconnect->text(), QStringLiteral("Reconnect"));

@@ -110,7 +110,7 @@ void tst_MainWindowConfig::cleanup()
 
 QString tst_MainWindowConfig::writeExport(const QByteArray &text)
 {
-    const QString name = work->filePath(QStringLiteral("router.aes"));
+    QString name = work->filePath(QStringLiteral("router.aes"));
     QFile file(name);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
         return QString();

@@ -1,5 +1,6 @@
 #include "ui/mainwindow.h"
 
+#include "support/layoutcount.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/scriptedopenvpnpeer.h"
@@ -58,19 +59,6 @@ QList<Fragment> fragments(const QTextDocument *document)
         }
     }
     return result;
-}
-
-int occurrences(const QLayout *layout, const QWidget *widget)
-{
-    int count = 0;
-    for (int i = 0; i < layout->count(); ++i) {
-        QLayoutItem *item = layout->itemAt(i);
-        if (item->widget() == widget)
-            ++count;
-        else if (item->layout())
-            count += occurrences(item->layout(), widget);
-    }
-    return count;
 }
 
 } // namespace
@@ -656,14 +644,14 @@ void tst_MainWindowManagement::socketErrors()
     QVERIFY(!call.text.isEmpty());
     QCOMPARE(call.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QVERIFY(button->isVisible());
-    QCOMPARE(occurrences(bar->layout(), button), 1);
+    QCOMPARE(layoutOccurrences(bar->layout(), button), 1);
 
     // A second error: a second box, still one button.
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_COMPARE(dialogs->calls.size(), 2);
     QCOMPARE(dialogs->calls.last().title, QStringLiteral("Network socket error"));
     QVERIFY(button->isVisible());
-    QCOMPARE(occurrences(bar->layout(), button), 1);
+    QCOMPARE(layoutOccurrences(bar->layout(), button), 1);
 
     // The router is back: the button goes with the next connection.
     peer = std::make_unique<ScriptedOpenVpnPeer>(QHostAddress(peerAddress));
@@ -671,7 +659,7 @@ void tst_MainWindowManagement::socketErrors()
     QTest::mouseClick(button, Qt::LeftButton);
     QTRY_COMPARE(peer->receivedOnConnection.size(), startupCommands.size());
     QTRY_VERIFY(!button->isVisible());
-    QCOMPARE(occurrences(bar->layout(), button), 0);
+    QCOMPARE(layoutOccurrences(bar->layout(), button), 0);
     QCOMPARE(dialogs->calls.size(), 2);
 }
 

@@ -59,6 +59,7 @@ private slots:
     void cutTransfer_data();
     void cutTransfer();
     void serverUnreachable();
+    void endlessAnswer();
     void machineId_data();
     void machineId();
 
@@ -257,6 +258,25 @@ void TestUpdateAction::cutTransfer()
 
     QCOMPARE(offered.size(), offer ? 1 : 0);
     QCOMPARE(action->newVersion(), offer ? QStringLiteral("2.5") : QString());
+}
+
+// A server that announces a huge body and keeps the connection open after sending part of it:
+// the action stops reading after a bounded amount and judges what it has.
+void TestUpdateAction::endlessAnswer()
+{
+    server->setHandler([](const Request &) {
+        Response response = reply(200, offerBody + QByteArray(512 * 1024, 'x'));
+        response.addHeader("Content-Length", "1073741824");
+        response.sendOnly = response.serialized().size();
+        return response;
+    });
+    auto action = programAction();
+    QSignalSpy offered(action.get(), &UpdateAction::updateAvaliable);
+    runCheck(*action);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(offered.size(), 1);
+    QCOMPARE(action->linkUrl(), QStringLiteral("http://download.example/pylon-2.5"));
 }
 
 void TestUpdateAction::serverUnreachable()
