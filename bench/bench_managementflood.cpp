@@ -26,7 +26,7 @@
 namespace {
 
 constexpr long long floodBytes = 100LL * 1000 * 1000;
-constexpr std::size_t blockSize = 64 * 1024;
+constexpr std::size_t blockSize = std::size_t(64) * 1024;
 
 struct Listener
 {

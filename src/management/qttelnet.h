@@ -19,7 +19,7 @@ public:
     // The longest line taken from a peer, its line feed included. A peer that sends more
     // without a line feed is not speaking in lines (OpenVPN's longest are a few kilobytes):
     // its connection is dropped with an error instead of being kept in memory without end.
-    static constexpr qsizetype maxLineLength = 1024 * 1024;
+    static constexpr qsizetype maxLineLength = qsizetype(1024) * 1024;
 
     explicit QtTelnet(QObject *parent = nullptr);
     ~QtTelnet() override;
