@@ -215,11 +215,13 @@ void tst_RouterFaults::ftpServerDiesDuringStore()
     const Run run = upload(port, files, [&](FtpProgressDialog *dialog) {
         if (!realServer)
             return;
-        connect(dialog->client(), &FtpClient::dataTransferProgress, dialog, [&](qint64 done, qint64 total) {
+        // Named captures: these lambdas run after the one that made them has returned.
+        connect(dialog->client(), &FtpClient::dataTransferProgress, dialog,
+                [&killed, &large, &pyftpdlib, dialog](qint64 done, qint64 total) {
             if (killed || total != large.size() || done < (1 << 20))
                 return;
             killed = true;
-            QTimer::singleShot(0, dialog, [&] { pyftpdlib.stop(); });
+            QTimer::singleShot(0, dialog, [&pyftpdlib] { pyftpdlib.stop(); });
         });
     });
 
@@ -258,14 +260,17 @@ void tst_RouterFaults::ftpServerHangsDuringStore()
     bool runningAtCancel = false;
     const Run run = upload(pyftpdlib.port(), files, [&](FtpProgressDialog *dialog) {
         QPointer<FtpClient> client = dialog->client();
-        connect(client, &FtpClient::dataTransferProgress, dialog, [&, dialog, client](qint64 done, qint64 total) {
+        // Named captures: these lambdas run after the one that made them has returned.
+        connect(client, &FtpClient::dataTransferProgress, dialog,
+                [&paused, &lastProgress, &progressAtCancel, &runningAtCancel, &large, &pyftpdlib, dialog,
+                 client](qint64 done, qint64 total) {
             lastProgress = done;
             if (paused || total != large.size() || done < (1 << 20))
                 return;
             paused = true;
             pyftpdlib.pause();
             // The user waits a while, sees nothing move and presses Cancel.
-            QTimer::singleShot(1500, dialog, [&, dialog, client] {
+            QTimer::singleShot(1500, dialog, [&progressAtCancel, &lastProgress, &runningAtCancel, dialog, client] {
                 progressAtCancel = lastProgress;
                 runningAtCancel = client && client->currentCommand() == FtpClient::Put;
                 if (auto *cancel = dialog->findChild<QPushButton *>())
