@@ -512,6 +512,10 @@ zarządzania OpenVPN.</translation>
         <source>An unidentified error occurred.</source>
         <translation>Wystąpił nieznany błąd.</translation>
     </message>
+    <message>
+        <source>The peer sent a line longer than %1 bytes. The connection was closed.</source>
+        <translation>Druga strona przesłała wiersz dłuższy niż %1 bajtów. Połączenie zostało zamknięte.</translation>
+    </message>
 </context>
 <context>
     <name>UpdateAction</name>

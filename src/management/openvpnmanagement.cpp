@@ -51,6 +51,9 @@ OpenVpnManagement::OpenVpnManagement(QObject *parent)
     connect(this, &QtTelnet::disconnected, this, &OpenVpnManagement::close);
     connect(&timer, &QTimer::timeout, this, &OpenVpnManagement::timeoutSlot);
     connect(socket, &QTcpSocket::errorOccurred, &timer, &QTimer::stop);
+    // Before the owner hears of the error too: it may show the error in a modal box, and the
+    // attempt that failed must not come up with a time-out of its own while the box is open.
+    connect(this, &QtTelnet::connectionError, &timer, &QTimer::stop);
 }
 
 OpenVpnManagement::~OpenVpnManagement() = default;

@@ -28,6 +28,7 @@ constexpr const char *errorTexts[] = {
     QT_TRANSLATE_NOOP("QtTelnet", "The socket is using a proxy, and the proxy requires authentication."),
 };
 constexpr const char *unidentifiedError = QT_TRANSLATE_NOOP("QtTelnet", "An unidentified error occurred.");
+constexpr const char *lineTooLong = QT_TRANSLATE_NOOP("QtTelnet", "The peer sent a line longer than %1 bytes. The connection was closed.");
 
 } // namespace
 
@@ -64,6 +65,7 @@ void QtTelnet::connectToHost(const QString &host, quint16 port)
         socket->abort();
     else
         createSocket();
+    ++attempts;
     socket->connectToHost(host, port, QIODevice::ReadWrite);
 }
 
@@ -78,6 +80,11 @@ QString QtTelnet::errorText(QAbstractSocket::SocketError error)
     const auto index = static_cast<unsigned>(error);
     const char *text = index < std::size(errorTexts) ? errorTexts[index] : nullptr;
     return tr(text ? text : unidentifiedError);
+}
+
+QString QtTelnet::lineTooLongText()
+{
+    return tr(lineTooLong).arg(maxLineLength);
 }
 
 QString QtTelnet::lineFromBytes(const char *data, qsizetype size)
@@ -120,11 +127,14 @@ void QtTelnet::socketDisconnected()
     emit disconnected();
 }
 
-QString QtTelnet::readOneLine()
+bool QtTelnet::readOneLine(QString &line)
 {
     if (lineBuffer.size() < initialLineBuffer)
         lineBuffer.resize(initialLineBuffer);
+    // Room for the longest line and the NUL that readLine() adds.
+    constexpr qsizetype largestBuffer = maxLineLength + 1;
     qsizetype length = 0;
+    bool whole = true;
     for (;;) {
         // readLine() stops after a line feed or one byte short of the room it is given.
         const qint64 read = socket->readLine(lineBuffer.data() + length, lineBuffer.size() - length);
@@ -133,29 +143,54 @@ QString QtTelnet::readOneLine()
         length += qsizetype(read);
         if (lineBuffer.at(length - 1) == '\n')
             break;
+        if (length >= maxLineLength) {
+            whole = false;
+            break;
+        }
         if (lineBuffer.size() - length < 2)
-            lineBuffer.resize(lineBuffer.size() * 2);
+            lineBuffer.resize(qMin(lineBuffer.size() * 2, largestBuffer));
     }
-    QString line = lineFromBytes(lineBuffer.constData(), length);
+    if (whole)
+        line = lineFromBytes(lineBuffer.constData(), length);
     if (lineBuffer.size() > keptLineBuffer)
         lineBuffer = QByteArray();
-    return line;
+    return whole;
 }
 
 void QtTelnet::socketReadyRead()
 {
-    if (!socket->canReadLine())
-        return;
-    QStringList lines;
-    do {
-        lines.append(readOneLine());
-    } while (socket->canReadLine());
-    emit message(lines);
+    const quint64 attempt = attempts;
+    bool tooLong = false;
+    // A receiver that runs a nested event loop (a modal dialog) gets no readyRead for what
+    // arrives meanwhile, so whole lines that came in are taken in another round here rather
+    // than left waiting for the peer's next bytes.
+    while (!tooLong && socket->canReadLine()) {
+        QStringList lines;
+        do {
+            QString line;
+            tooLong = !readOneLine(line);
+            if (tooLong)
+                break;
+            lines.append(line);
+        } while (socket->canReadLine());
+        if (!lines.isEmpty())
+            emit message(lines);
+        // A receiver closed this connection or started another: nothing here is ours now.
+        if (attempt != attempts || socket->state() != QAbstractSocket::ConnectedState)
+            return;
+    }
+    // What is left is one unfinished line, all of which the socket would keep.
+    if (tooLong || socket->bytesAvailable() >= maxLineLength)
+        fail(lineTooLongText());
 }
 
 void QtTelnet::socketError(QAbstractSocket::SocketError error)
 {
-    const QString text = errorText(error);
+    fail(errorText(error));
+}
+
+void QtTelnet::fail(const QString &text)
+{
     socket->abort();
     emit connectionError(text);
 }

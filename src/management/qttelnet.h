@@ -16,6 +16,11 @@ class QtTelnet : public QObject
     Q_DISABLE_COPY_MOVE(QtTelnet)
 
 public:
+    // The longest line taken from a peer, its line feed included. A peer that sends more
+    // without a line feed is not speaking in lines (OpenVPN's longest are a few kilobytes):
+    // its connection is dropped with an error instead of being kept in memory without end.
+    static constexpr qsizetype maxLineLength = qsizetype(1024) * 1024;
+
     explicit QtTelnet(QObject *parent = nullptr);
     ~QtTelnet() override;
 
@@ -26,6 +31,8 @@ public:
 
     // The user-visible description of a socket error, translated in the context "QtTelnet".
     static QString errorText(QAbstractSocket::SocketError error);
+    // The user-visible description of a connection dropped for a line over maxLineLength.
+    static QString lineTooLongText();
 
 public slots:
     virtual void sendData(const QString &data);
@@ -51,9 +58,14 @@ private:
     static QString lineFromBytes(const char *data, qsizetype size);
     void createSocket();
     void writeLine(const QString &text);
-    // Reads one line the socket can deliver whole; the caller has checked canReadLine().
-    QString readOneLine();
+    // Reads one line the socket can deliver whole (the caller has checked canReadLine()).
+    // False for a line longer than maxLineLength, of which that many bytes are then gone.
+    bool readOneLine(QString &line);
+    // Drops the connection and reports the error, as a socket error is reported.
+    void fail(const QString &text);
 
     // Scratch space for the line being read; the socket keeps any unfinished line itself.
     QByteArray lineBuffer;
+    // Counts connection attempts, so that reading stops when a receiver has started another.
+    quint64 attempts = 0;
 };

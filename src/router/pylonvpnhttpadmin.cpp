@@ -6,6 +6,9 @@
 
 namespace {
 quint16 portOverride = 0;
+// A router that takes a request and then says nothing would keep the window busy for ever.
+constexpr int defaultTransferTimeout = 30000;
+int answerTimeout = defaultTransferTimeout;
 }
 
 PylonVpnHttpAdmin::PylonVpnHttpAdmin(QObject *parent)
@@ -38,6 +41,11 @@ void PylonVpnHttpAdmin::restartFirewall(const QString &username, const QString &
 void PylonVpnHttpAdmin::setPortForTesting(quint16 port)
 {
     portOverride = port;
+}
+
+void PylonVpnHttpAdmin::setTransferTimeoutForTesting(int milliseconds)
+{
+    answerTimeout = milliseconds > 0 ? milliseconds : defaultTransferTimeout;
 }
 
 QString PylonVpnHttpAdmin::cookieOf(const QByteArray &setCookie)
@@ -105,6 +113,9 @@ QNetworkRequest PylonVpnHttpAdmin::routerRequest(const QUrl &url)
     // Cookie header with what it kept of Set-Cookie.
     request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
     request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    // Counted from the last byte that moved either way: the reply then ends with an error
+    // like any other failed request.
+    request.setTransferTimeout(answerTimeout);
     return request;
 }
 

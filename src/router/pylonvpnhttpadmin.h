@@ -11,7 +11,8 @@ class QNetworkReply;
 // Drives the router's LuCI web interface: logs in, takes the session cookie and its path
 // from the login reply, then posts the queued commands under that path with the cookie.
 // The end of a batch is reported with done(), a network failure with error(); nothing is
-// ever emitted from inside a call.
+// ever emitted from inside a call. A request that has had no answer for 30 seconds counts as
+// a network failure.
 class PylonVpnHttpAdmin final : public QNetworkAccessManager
 {
     Q_OBJECT
@@ -26,6 +27,8 @@ public:
 
     // For tests only: every instance talks to this port instead of 80; 0 restores 80.
     static void setPortForTesting(quint16 port);
+    // For tests only: how long a request may go without an answer; 0 restores 30 seconds.
+    static void setTransferTimeoutForTesting(int milliseconds);
 
     // The Set-Cookie value to replay as Cookie: up to the first NUL, several headers joined
     // into one line with "; ".

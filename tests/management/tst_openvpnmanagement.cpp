@@ -757,7 +757,8 @@ void TestOpenVpnManagement::hostileStreams_data()
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("compareEvents");
 
-    const QByteArray huge(qsizetype(2) * 1024 * 1024, 'h');
+    // As long as the transport takes a line (longer ones drop the connection).
+    const QByteArray huge(QtTelnet::maxLineLength - 16, 'h');
     QTest::newRow("huge line, nothing awaited")
         << "" << huge + "\r\n" << QStringList{"otherMessage " + QString::fromLatin1(huge) + "\r\n"} << true;
     QTest::newRow("huge line inside a status list")

@@ -54,6 +54,9 @@ private slots:
     void errorTexts();
     void refusedConnectionReportsItsText();
     void remoteCloseReportsDisconnectionThenText();
+    void overLongLine_data();
+    void overLongLine();
+    void linesArrivingDuringANestedLoop();
     void closeWhenNotOpenDoesNothing();
     void closeIsGraceful();
     void connectingAgainDropsTheCurrentConnection();
@@ -102,10 +105,10 @@ void TestQtTelnet::reading_data()
     QTest::newRow("bytes read as Latin-1")
         << QList<QByteArray>{"\xc3\xa9\xff\x80\r\n"} << QList<int>{0} << QList<int>{1}
         << QList<QStringList>{{latin1("\xc3\xa9\xff\x80\r\n")}};
-    const QByteArray huge(qsizetype(3) * 1024 * 1024, 'x');
-    QTest::newRow("huge line arrives whole")
-        << QList<QByteArray>{huge + "\r\nafter\r\n"} << QList<int>{0} << QList<int>{1}
-        << QList<QStringList>{{latin1(huge + "\r\n"), "after\r\n"}};
+    const QByteArray longest(QtTelnet::maxLineLength - 2, 'x');
+    QTest::newRow("longest line arrives whole")
+        << QList<QByteArray>{longest + "\r\nafter\r\n"} << QList<int>{0} << QList<int>{1}
+        << QList<QStringList>{{latin1(longest + "\r\n"), "after\r\n"}};
 }
 
 void TestQtTelnet::reading()
@@ -253,6 +256,100 @@ void TestQtTelnet::remoteCloseReportsDisconnectionThenText()
              (QStringList{"message last words\r\n", "disconnected",
                           "connectionError The remote host closed the connection. Note that the client socket (i.e., "
                           "this socket) will be closed after the remote close notification has been sent."}));
+}
+
+void TestQtTelnet::overLongLine_data()
+{
+    constexpr qsizetype max = QtTelnet::maxLineLength;
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    // Per chunk: how many bytes stay unread in the socket once it has arrived.
+    QTest::addColumn<QList<qint64>>("leftovers");
+    // What the transport reports before the connection goes, as SignalRecorder describes it.
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("dropped");
+
+    const QByteArray x(max, 'x');
+    QTest::newRow("longest line, in pieces")
+        << QList<QByteArray>{"before\r\n" + x.left(max / 2), x.mid(max / 2, max / 2 - 3), "x\r\n"}
+        << QList<qint64>{max / 2, max - 3, 0}
+        << QStringList{"message before\r\n", "message " + latin1(x.left(max - 2) + "\r\n")}
+        << false;
+    QTest::newRow("one byte too long, line feed and all")
+        << QList<QByteArray>{"before\r\n" + x.left(max - 1) + "\r\nafter\r\n"} << QList<qint64>{0}
+        << QStringList{"message before\r\n"} << true;
+    QTest::newRow("too long, in pieces without a line feed")
+        << QList<QByteArray>{x.left(max / 2), x.left(max / 2 - 1), "y", "never read\r\n"}
+        << QList<qint64>{max / 2, max - 1, 0, 0} << QStringList{} << true;
+    QTest::newRow("many megabytes without a line feed")
+        << QList<QByteArray>{"first\r\n" + QByteArray(16 * max, 'z')} << QList<qint64>{0}
+        << QStringList{"message first\r\n"} << true;
+}
+
+// A line longer than the transport takes drops the connection with an error, as a socket
+// error does, after the lines before it were delivered; however the bytes are split into
+// reads, the outcome is the same. The next connection starts afresh.
+void TestQtTelnet::overLongLine()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QList<qint64>, leftovers);
+    QFETCH(QStringList, messages);
+    QFETCH(bool, dropped);
+
+    MarkingTranslator translator;
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    const auto uninstall = qScopeGuard([&] { QCoreApplication::removeTranslator(&translator); });
+
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    SignalRecorder recorder(&telnet);
+    for (int i = 0; i < chunks.size(); ++i) {
+        peer.send(chunks.at(i));
+        QTRY_COMPARE_WITH_TIMEOUT(telnet.socket->bytesAvailable(), leftovers.at(i), 20000);
+    }
+
+    QStringList expected = messages;
+    if (dropped) {
+        expected << QStringLiteral("disconnected")
+                 << QStringLiteral("connectionError [QtTelnet] The peer sent a line longer than 1048576 bytes. "
+                                   "The connection was closed.");
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.describe(), expected, 20000);
+        QCOMPARE(telnet.socket->state(), QAbstractSocket::UnconnectedState);
+        QTRY_VERIFY_WITH_TIMEOUT(!peer.isConnected(), 20000);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.describe(), expected, 20000);
+        QCOMPARE(telnet.socket->state(), QAbstractSocket::ConnectedState);
+    }
+
+    recorder.clear();
+    QVERIFY(connectTo(telnet, peer));
+    peer.send("fresh\r\n");
+    QStringList again{"connected", "message fresh\r\n"};
+    if (!dropped)
+        again.prepend(QStringLiteral("disconnected"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.describe(), again, 20000);
+}
+
+// Lines that come while a receiver of message() runs a nested event loop (a modal dialog)
+// raise no readyRead of their own; they are delivered when the receiver returns, without
+// waiting for the peer to send anything more.
+void TestQtTelnet::linesArrivingDuringANestedLoop()
+{
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    QList<QStringList> batches;
+    connect(&telnet, &QtTelnet::message, this, [&](const QStringList &lines) {
+        batches.append(lines);
+        if (batches.size() != 1)
+            return;
+        peer.send("during one\r\nduring two\r\npart");
+        QVERIFY(QTest::qWaitFor([&] { return telnet.socket->bytesAvailable() == 28; }, 20000));
+    });
+    peer.send("first\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(batches.size(), 2, 20000);
+    QCOMPARE(batches, (QList<QStringList>{{"first\r\n"}, {"during one\r\n", "during two\r\n"}}));
+    QCOMPARE(telnet.socket->bytesAvailable(), qint64(4));
 }
 
 void TestQtTelnet::closeWhenNotOpenDoesNothing()

@@ -175,6 +175,14 @@ void FakeFtpServer::startStore(const QString &name)
     storeData.clear();
     storing = true;
     send(storePreliminary);
+    if (storeEnd == DropConnections) {
+        storing = false;
+        if (dataSocket)
+            dataSocket->abort();
+        if (control)
+            control->disconnectFromHost();
+        return;
+    }
     if (storeEnd != FinalAfterData)
         send(storeFinal);
     if (activePort != 0 && !dataListener) {

@@ -37,8 +37,10 @@ public:
     QHostAddress advertisedAddress;
     // STOR: the preliminary reply and the final one, sent when the client has ended the
     // data connection, or at once after the preliminary one (the data is still taken), or
-    // after this side has dropped the data connection unread.
-    enum StoreEnd { FinalAfterData, FinalBeforeData, DropData };
+    // after this side has dropped the data connection unread. DropConnections plays a server
+    // that dies during the store: after the preliminary reply it drops the data connection
+    // and closes the control connection, with no final reply.
+    enum StoreEnd { FinalAfterData, FinalBeforeData, DropData, DropConnections };
     QByteArray storePreliminary = "150 Ok to send data.\r\n";
     QByteArray storeFinal = "226 Transfer complete.\r\n";
     StoreEnd storeEnd = FinalAfterData;

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 QByteArray reasonFor(int status)
@@ -190,6 +191,17 @@ void FakeHttpServer::readFrom(QTcpSocket *socket, int connection)
         requests.append(request);
         emit requestReceived(request);
         const Response response = handler ? handler(request) : Response();
+        if (response.delayMs > 0) {
+            // Requests are not pipelined: the next one comes after this answer.
+            QTimer::singleShot(response.delayMs, socket, [this, socket, response] {
+                socket->write(response.serialized());
+                if (response.close) {
+                    pending.remove(socket);
+                    socket->disconnectFromHost();
+                }
+            });
+            return;
+        }
         socket->write(response.serialized());
         if (response.close || response.sendOnly >= 0) {
             if (response.close) {

@@ -52,6 +52,8 @@ public:
         qsizetype sendOnly = -1;
         // Close the connection after sending (otherwise it stays open for the next request).
         bool close = false;
+        // The reply goes out this many milliseconds after the request came (0: at once).
+        int delayMs = 0;
 
         Response &addHeader(const QByteArray &name, const QByteArray &value)
         {

@@ -5,6 +5,8 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
+#include <csignal>
+
 namespace {
 
 quint16 freeLoopbackPort()
@@ -70,6 +72,18 @@ void PyftpdlibServer::stop()
         process.waitForFinished(5000);
         output += process.readAll();
     }
+}
+
+void PyftpdlibServer::pause()
+{
+    if (process.state() == QProcess::Running)
+        ::kill(pid_t(process.processId()), SIGSTOP);
+}
+
+void PyftpdlibServer::resume()
+{
+    if (process.state() == QProcess::Running)
+        ::kill(pid_t(process.processId()), SIGCONT);
 }
 
 QString PyftpdlibServer::log()

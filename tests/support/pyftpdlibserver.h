@@ -16,7 +16,12 @@ public:
 
     // Starts the server and waits until it listens; false (see log()) when it did not come up.
     bool start(const QString &user, const QString &password);
+    // Kills the server (SIGKILL): its connections end as the kernel closes them.
     void stop();
+    // Stops the server process (SIGSTOP) and lets it go on (SIGCONT): a server that has
+    // hung, with its connections open.
+    void pause();
+    void resume();
 
     quint16 port() const { return serverPort; }
     // The directory the user sees as "/".
