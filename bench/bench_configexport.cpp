@@ -1,6 +1,7 @@
 // Opens a 64 MiB configuration export (a few large files and 5,000 small ones): decryption
 // compared with "openssl enc -d -aes-256-cbc -a" on the same file, then reading and
 // extraction, and the peak memory of the whole path measured in a child process.
+#include "benchsupport.h"
 #include "router/configcipher.h"
 #include "router/configexport.h"
 #include "router/configextractor.h"
@@ -22,19 +23,6 @@ constexpr qsizetype targetExportSize = 64 << 20;
 constexpr int smallFiles = 5000;
 constexpr int smallSize = 2048;
 constexpr int largeFiles = 3;
-
-// Kilobytes of a "Vm..." line of /proc/self/status.
-qint64 statusKilobytes(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(QByteArrayView(key).size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 QByteArray randomBytes(qsizetype size, QRandomGenerator &random)
 {

@@ -7,6 +7,7 @@
 // >ECHO: and >CLIENT: lines), as a busy server does between the client's status polls. Every
 // byte it sends is recorded, and a second peer replays the recording to the bare loop.
 
+#include "benchsupport.h"
 #include "management/openvpnmanagement.h"
 
 #include <QCoreApplication>
@@ -38,31 +39,6 @@ constexpr long long targetLines = 2'000'000;
 constexpr int notificationsPerAnswer = 400;
 constexpr int statusClients = 20;
 constexpr int rounds = 3;
-
-// A listening socket on 127.0.0.1 and a free port.
-struct Listener
-{
-    int fd = -1;
-    quint16 port = 0;
-
-    Listener()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, 1) != 0
-            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-            std::perror("listen");
-            std::exit(1);
-        }
-        port = ntohs(address.sin_port);
-    }
-    ~Listener() { ::close(fd); }
-    Listener(const Listener &) = delete;
-    Listener &operator=(const Listener &) = delete;
-};
 
 bool sendAll(int fd, const std::string &data)
 {
@@ -220,7 +196,7 @@ struct Result
 // in every round).
 Result runManagement(std::string *recording)
 {
-    Listener listener;
+    LoopbackListener listener;
     FakeOpenVpn peer;
     peer.record = recording != nullptr;
     std::thread server([&] { peer.serve(listener.fd); });
@@ -270,7 +246,7 @@ Result runManagement(std::string *recording)
 
 Result runBareLoop(const std::string &recording, long long expectedLines)
 {
-    Listener listener;
+    LoopbackListener listener;
     std::thread server([&] {
         const int fd = ::accept(listener.fd, nullptr, nullptr);
         sendAll(fd, recording);

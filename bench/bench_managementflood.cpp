@@ -7,6 +7,7 @@
 // peer itself holds no more than that block; it stops when everything is sent or the client
 // has gone. The growth of the peak is what the client's side of the connection has kept.
 
+#include "benchsupport.h"
 #include "management/openvpnmanagement.h"
 
 #include <QCoreApplication>
@@ -27,44 +28,6 @@ namespace {
 
 constexpr long long floodBytes = 100LL * 1000 * 1000;
 constexpr std::size_t blockSize = std::size_t(64) * 1024;
-
-struct Listener
-{
-    int fd = -1;
-    quint16 port = 0;
-
-    Listener()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, 1) != 0
-            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-            std::perror("listen");
-            std::exit(1);
-        }
-        port = ntohs(address.sin_port);
-    }
-    ~Listener() { ::close(fd); }
-    Listener(const Listener &) = delete;
-    Listener &operator=(const Listener &) = delete;
-};
-
-// A value in kB from /proc/self/status ("VmRSS", "VmHWM").
-long long statusKb(const char *field)
-{
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // Makes the peak start again from the present resident size (Linux 4.0 and later).
 bool resetPeak()
@@ -111,7 +74,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
 
-    Listener listener;
+    LoopbackListener listener;
     Peer peer;
 
     OpenVpnManagement management;
@@ -122,10 +85,10 @@ int main(int argc, char *argv[])
     QObject::connect(&management, &OpenVpnManagement::managementConnected, [&] { up = true; });
     QObject::connect(&management, &QtTelnet::connectionError, [&](const QString &text) { error = text; });
 
-    const long long baseRss = statusKb("VmRSS");
+    const long long baseRss = statusKilobytes("VmRSS:");
     if (!resetPeak())
         std::printf("note: the peak cannot be reset here; it includes everything before the run\n");
-    const long long basePeak = statusKb("VmHWM");
+    const long long basePeak = statusKilobytes("VmHWM:");
 
     QEventLoop loop;
     QObject::connect(&management, &QtTelnet::disconnected, &loop, &QEventLoop::quit);
@@ -138,7 +101,7 @@ int main(int argc, char *argv[])
     loop.exec();
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     const double cpu = cpuSeconds() - cpuBefore;
-    const long long peak = statusKb("VmHWM");
+    const long long peak = statusKilobytes("VmHWM:");
     server.join();
 
     std::printf("sent %.1f MB without a line feed in %.2f s (%.2f s of CPU), connection up: %s\n",

@@ -8,11 +8,14 @@
 #include "update/updateaction.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextEdit>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <memory>
@@ -22,6 +25,7 @@ namespace {
 // The management interface of this test's server; the window always uses port 11110.
 const QString managementAddress = QStringLiteral("127.0.0.44");
 constexpr int pollMs = 3000;
+const QString initialised = QStringLiteral("Initialization Sequence Completed");
 
 QString label(const QWidget *panel, const char *name)
 {
@@ -47,6 +51,14 @@ ClientStatusWidget *panelOf(QTreeWidget *tree, const QString &name)
     return nullptr;
 }
 
+QList<QPointer<QWidget>> panels(QTreeWidget *tree)
+{
+    QList<QPointer<QWidget>> result;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        result.append(tree->itemWidget(tree->topLevelItem(i), 0));
+    return result;
+}
+
 } // namespace
 
 // The window against a real OpenVPN server with two real clients over tun on loopback.
@@ -55,35 +67,69 @@ class tst_MainWindowLab : public QObject
     Q_OBJECT
 
 private slots:
+    void init();
+    void cleanup();
     void serverWithTwoClients();
+    // The router's OpenVPN killed with SIGKILL and started again on the same ports.
+    void openVpnKilledAndRestarted();
+
+private:
+    // Starts the server, its management interface waiting for a hold release, and two tun
+    // clients with these extra options, and points the window's settings at it in server mode
+    // with the automatic hold release on.
+    bool startLab(const QStringList &clientOptions);
+
+    std::unique_ptr<TestSettings> settings;
+    std::unique_ptr<OpenVpnLab> lab;
+    OpenVpnLab::ServerOptions server;
 };
 
-void tst_MainWindowLab::serverWithTwoClients()
+void tst_MainWindowLab::init()
 {
     if (const QString reason = OpenVpnLab::unavailableReason(); !reason.isEmpty())
         QSKIP(qPrintable(reason));
     if (const QString reason = OpenVpnLab::tunUnavailableReason(); !reason.isEmpty())
         QSKIP(qPrintable(reason));
-
-    TestSettings settings;
-    ScriptedDialogs dialogs;
     UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
     UpdateAction::setPortForTesting(1);
+}
 
-    OpenVpnLab lab;
-    OpenVpnLab::ServerOptions server;
+void tst_MainWindowLab::cleanup()
+{
+    // Stops the processes and frees the ports for the next test.
+    lab.reset();
+    settings.reset();
+}
+
+bool tst_MainWindowLab::startLab(const QStringList &clientOptions)
+{
+    settings = std::make_unique<TestSettings>();
+    lab = std::make_unique<OpenVpnLab>();
+    server = OpenVpnLab::ServerOptions();
     server.management.address = managementAddress;
     server.management.port = 11110;
     server.management.hold = true;
     OpenVpnLab::ClientOptions client;
     client.tun = true;
     client.management.enabled = false;
-    client.extraOptions = QStringList{QStringLiteral("route-nopull")};
-    QVERIFY2(lab.startServerWithClients(server, 2, client), qPrintable(lab.errorString()));
+    client.extraOptions = clientOptions;
+    if (!lab->startServerWithClients(server, 2, client)) {
+        qWarning("%s", qPrintable(lab->errorString()));
+        return false;
+    }
+    server.port = lab->instance(QStringLiteral("server"))->port;
 
     QSettings().setValue(QStringLiteral("ip"), managementAddress);
     QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
     QSettings().setValue(QStringLiteral("AutoHoldRelease"), true);
+    return true;
+}
+
+void tst_MainWindowLab::serverWithTwoClients()
+{
+    ScriptedDialogs dialogs;
+    QVERIFY(startLab({QStringLiteral("route-nopull")}));
+
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -121,6 +167,92 @@ void tst_MainWindowLab::serverWithTwoClients()
     QCOMPARE(dialogs.calls.first().text, QStringLiteral("Do you really want to disconnect client1?"));
     // Gone within two polls.
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), QStringList{QStringLiteral("client2")}, 2 * pollMs);
+}
+
+void tst_MainWindowLab::openVpnKilledAndRestarted()
+{
+    ScriptedDialogs dialogs;
+    // The clients notice the lost server within seconds (rather than the 30 s the server
+    // pushes) and go back to it when it is there again.
+    QVERIFY(startLab({QStringLiteral("pull-filter ignore \"ping\""), QStringLiteral("ping 1"),
+                      QStringLiteral("ping-restart 4")}));
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    OpenVpnManagement &management = MainWindowTestAccess::management(window);
+    auto *state = window.findChild<QLabel *>(QStringLiteral("stateLabel"));
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("clientsTree"));
+    auto *terminal = window.findChild<QTextEdit *>(QStringLiteral("terminal"));
+    auto *reconnect = window.findChild<QToolButton *>(QStringLiteral("reconnectButton"));
+    const QStringList both{QStringLiteral("client1"), QStringLiteral("client2")};
+
+    QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("State: <b>Connected</b>"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
+    QTRY_VERIFY(terminal->toPlainText().contains(initialised));
+    QVERIFY(MainWindowTestAccess::settle(window));
+    QVERIFY(dialogs.calls.isEmpty());
+
+    // OpenVPN dies at once, without a word to anyone.
+    const QString logBefore = terminal->toPlainText();
+    const QList<QPointer<QWidget>> panelsBefore = panels(tree);
+    QSignalSpy disconnected(&management, &OpenVpnManagement::disconnected);
+    lab->kill(QStringLiteral("server"));
+    QTRY_COMPARE(dialogs.calls.size(), 1);
+    QCOMPARE(dialogs.calls.first().icon, QMessageBox::Critical);
+    QCOMPARE(dialogs.calls.first().title, QStringLiteral("Network socket error"));
+    QCOMPARE(dialogs.calls.first().text, QtTelnet::errorText(QAbstractSocket::RemoteHostClosedError));
+    QTRY_COMPARE(disconnected.size(), 1);
+    QVERIFY(reconnect->isVisible());
+    QVERIFY(!MainWindowTestAccess::statusTimer(window).isActive());
+    // The window no longer knows the VPN's state and says so; the log and the client list
+    // stay as they were last seen.
+    QCOMPARE(state->text(), QStringLiteral("State: <b>Unknown</b>"));
+    // (Lines OpenVPN wrote just before it died may still have come in.)
+    QVERIFY(terminal->toPlainText().startsWith(logBefore));
+    const QString logAtDeath = terminal->toPlainText();
+    QCOMPARE(names(tree), both);
+    QCOMPARE(panels(tree), panelsBefore);
+
+    // Nothing more happens by itself: no polling, no time-out question, no new attempt.
+    QTest::qWait(3500);
+    QCOMPARE(dialogs.calls.size(), 1);
+    QCOMPARE(terminal->toPlainText(), logAtDeath);
+    QCOMPARE(panels(tree), panelsBefore);
+    QCOMPARE(management.state(), OpenVpnManagement::StateUndefined);
+
+    // Reconnecting while it is down: refused, and the button stays (once).
+    QTest::mouseClick(reconnect, Qt::LeftButton);
+    QTRY_COMPARE(dialogs.calls.size(), 2);
+    QCOMPARE(dialogs.calls.last().title, QStringLiteral("Network socket error"));
+    QCOMPARE(dialogs.calls.last().text, QtTelnet::errorText(QAbstractSocket::ConnectionRefusedError));
+    QVERIFY(reconnect->isVisible());
+    QCOMPARE(terminal->toPlainText(), logAtDeath);
+
+    // OpenVPN is back on the same ports, waiting for its hold release.
+    QVERIFY2(lab->startServer(server), qPrintable(lab->errorString()));
+    QString logAtConnect = QStringLiteral("not connected");
+    int rowsAtConnect = -1;
+    connect(&management, &OpenVpnManagement::managementConnected, this, [&] {
+        logAtConnect = terminal->toPlainText();
+        rowsAtConnect = tree->topLevelItemCount();
+    });
+    QTest::mouseClick(reconnect, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("State: <b>Connected</b>"), 30000);
+    QCOMPARE(logAtConnect, QString());
+    QCOMPARE(rowsAtConnect, 0);
+    QVERIFY(!reconnect->isVisible());
+    QVERIFY(MainWindowTestAccess::statusTimer(window).isActive());
+    // The log is the new server's own history: one start, not two.
+    QTRY_VERIFY(terminal->toPlainText().contains(initialised));
+    QCOMPARE(terminal->toPlainText().count(initialised), 1);
+    // The clients find the new server and the list fills again with new rows.
+    QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
+    for (const QPointer<QWidget> &old : panelsBefore)
+        QVERIFY(old.isNull());
+    for (QWidget *panel : panels(tree))
+        QVERIFY(qobject_cast<ClientStatusWidget *>(panel));
+    QCOMPARE(dialogs.calls.size(), 2);
 }
 
 QTEST_MAIN(tst_MainWindowLab)

@@ -1,0 +1,52 @@
+// Small pieces the benchmarks share: a loopback listener for peers played by a thread with a
+// plain blocking socket, and the process's memory figures from /proc.
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QtGlobal>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// A listening socket on 127.0.0.1 and a free port.
+struct LoopbackListener
+{
+    int fd = -1;
+    quint16 port = 0;
+
+    LoopbackListener()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), length) != 0 || ::listen(fd, 1) != 0
+            || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+            std::perror("listen");
+            std::exit(1);
+        }
+        port = ntohs(address.sin_port);
+    }
+    ~LoopbackListener() { ::close(fd); }
+    LoopbackListener(const LoopbackListener &) = delete;
+    LoopbackListener &operator=(const LoopbackListener &) = delete;
+};
+
+// Kilobytes of a "Vm..." line of /proc/self/status, the key given with its colon ("VmHWM:").
+inline qint64 statusKilobytes(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(QByteArrayView(key).size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
