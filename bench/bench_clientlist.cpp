@@ -5,7 +5,7 @@
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
-#include "update/updateaction.h"
+#include "support/updatecheckoff.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -92,8 +92,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     TestSettings settings;
     ScriptedDialogs dialogs;
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
     QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
     // Nobody listens here; the window's one connection attempt fails and is answered.
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.46"));

@@ -9,9 +9,9 @@
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
+#include "support/updatecheckoff.h"
 #include "ui/terminallogwriter.h"
 #include "ui/textterminal.h"
-#include "update/updateaction.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -161,8 +161,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     TestSettings settings;
     ScriptedDialogs dialogs;
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.46"));
     // Run by the main run below, once per kind, each in a process of its own so that one
     // run's freed memory does not hide the other's.

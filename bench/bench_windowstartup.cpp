@@ -4,7 +4,7 @@
 
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
-#include "update/updateaction.h"
+#include "support/updatecheckoff.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -34,8 +34,7 @@ int main(int argc, char *argv[])
     const double applicationMs = milliseconds(process);
     TestSettings settings;
     ScriptedDialogs dialogs;
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
     // The first connection attempt comes after the window is shown, outside the measurement.
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.46"));
 

@@ -4,6 +4,7 @@
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
+#include "support/updatecheckoff.h"
 #include "update/updateaction.h"
 
 #include <QAction>
@@ -107,8 +108,7 @@ void tst_MainWindow::initTestCase()
     settings = std::make_unique<TestSettings>();
     dialogs = std::make_unique<ScriptedDialogs>();
     // The update query goes to a port where nothing answers.
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
 }
 
 void tst_MainWindow::init()

@@ -4,8 +4,8 @@
 #include "support/scripteddialogs.h"
 #include "support/scriptedopenvpnpeer.h"
 #include "support/testsettings.h"
+#include "support/updatecheckoff.h"
 #include "ui/clientstatuswidget.h"
-#include "update/updateaction.h"
 
 #include <QAction>
 #include <QLabel>
@@ -121,8 +121,7 @@ private:
 void tst_MainWindowClients::initTestCase()
 {
     settings = std::make_unique<TestSettings>();
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
     qputenv("TZ", "PYL-02");
     tzset();
 }

@@ -5,7 +5,7 @@
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
-#include "update/updateaction.h"
+#include "support/updatecheckoff.h"
 
 #include <QAction>
 #include <QDialog>
@@ -85,8 +85,7 @@ private:
 void tst_MainWindowConfig::initTestCase()
 {
     settings = std::make_unique<TestSettings>();
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
 }
 
 void tst_MainWindowConfig::init()

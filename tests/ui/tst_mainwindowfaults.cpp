@@ -6,8 +6,8 @@
 #include "support/scripteddialogs.h"
 #include "support/scriptedopenvpnpeer.h"
 #include "support/testsettings.h"
+#include "support/updatecheckoff.h"
 #include "ui/terminallogwriter.h"
-#include "update/updateaction.h"
 
 #include <QAction>
 #include <QApplication>
@@ -84,8 +84,7 @@ private:
 void tst_MainWindowFaults::initTestCase()
 {
     settings = std::make_unique<TestSettings>();
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
 }
 
 void tst_MainWindowFaults::init()

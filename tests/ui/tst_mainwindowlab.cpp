@@ -4,8 +4,8 @@
 #include "support/openvpnlab.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
+#include "support/updatecheckoff.h"
 #include "ui/clientstatuswidget.h"
-#include "update/updateaction.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -90,8 +90,7 @@ void tst_MainWindowLab::init()
         QSKIP(qPrintable(reason));
     if (const QString reason = OpenVpnLab::tunUnavailableReason(); !reason.isEmpty())
         QSKIP(qPrintable(reason));
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
 }
 
 void tst_MainWindowLab::cleanup()

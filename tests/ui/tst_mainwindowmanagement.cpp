@@ -5,9 +5,9 @@
 #include "support/scripteddialogs.h"
 #include "support/scriptedopenvpnpeer.h"
 #include "support/testsettings.h"
+#include "support/updatecheckoff.h"
 #include "ui/clientstatuswidget.h"
 #include "ui/terminallogwriter.h"
-#include "update/updateaction.h"
 
 #include <QAction>
 #include <QLabel>
@@ -119,8 +119,7 @@ private:
 void tst_MainWindowManagement::initTestCase()
 {
     settings = std::make_unique<TestSettings>();
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
     // Two hours east of UTC all year, so that local time differs visibly from UTC.
     qputenv("TZ", "PYL-02");
     tzset();

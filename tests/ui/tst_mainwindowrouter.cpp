@@ -6,7 +6,7 @@
 #include "support/scripteddialogs.h"
 #include "support/scriptedopenvpnpeer.h"
 #include "support/testsettings.h"
-#include "update/updateaction.h"
+#include "support/updatecheckoff.h"
 
 #include <QAction>
 #include <QApplication>
@@ -69,8 +69,7 @@ private:
 void tst_MainWindowRouter::initTestCase()
 {
     settings = std::make_unique<TestSettings>();
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-    UpdateAction::setPortForTesting(1);
+    pointUpdateCheckAtClosedPort();
 }
 
 void tst_MainWindowRouter::init()
