@@ -27,7 +27,7 @@ QUrl queryUrl(const QString &host, const QByteArray &target)
 
 // Only three short lines are read from the answer; a server that sends more than this is
 // cut off, and what arrived is judged, so it cannot make the program hold an endless body.
-constexpr qint64 maximumAnswer = 64 * 1024;
+constexpr qint64 maximumAnswer = qint64(64) * 1024;
 
 bool isAccepted(int statusCode)
 {

@@ -265,7 +265,7 @@ void TestUpdateAction::cutTransfer()
 void TestUpdateAction::endlessAnswer()
 {
     server->setHandler([](const Request &) {
-        Response response = reply(200, offerBody + QByteArray(512 * 1024, 'x'));
+        Response response = reply(200, offerBody + QByteArray(qsizetype(512) * 1024, 'x'));
         response.addHeader("Content-Length", "1073741824");
         response.sendOnly = response.serialized().size();
         return response;
