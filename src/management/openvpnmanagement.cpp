@@ -50,9 +50,9 @@ OpenVpnManagement::OpenVpnManagement(QObject *parent)
     connect(this, &QtTelnet::message, this, &OpenVpnManagement::processMessage);
     connect(this, &QtTelnet::disconnected, this, &OpenVpnManagement::close);
     connect(&timer, &QTimer::timeout, this, &OpenVpnManagement::timeoutSlot);
-    connect(socket, &QTcpSocket::errorOccurred, &timer, &QTimer::stop);
-    // Before the owner hears of the error too: it may show the error in a modal box, and the
-    // attempt that failed must not come up with a time-out of its own while the box is open.
+    // On any failed connection (a socket error or an over-long line), and before the owner
+    // hears of it: the owner may show the error in a modal box, and the attempt that failed
+    // must not come up with a time-out of its own while the box is open.
     connect(this, &QtTelnet::connectionError, &timer, &QTimer::stop);
 }
 

@@ -34,8 +34,12 @@ constexpr const char *lineTooLong = QT_TRANSLATE_NOOP("QtTelnet", "The peer sent
 
 QtTelnet::QtTelnet(QObject *parent)
     : QObject(parent)
+    , socket(new QTcpSocket(this))
 {
-    createSocket();
+    connect(socket, &QTcpSocket::readyRead, this, &QtTelnet::socketReadyRead);
+    connect(socket, &QTcpSocket::connected, this, &QtTelnet::socketConnected);
+    connect(socket, &QTcpSocket::disconnected, this, &QtTelnet::socketDisconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &QtTelnet::socketError);
 }
 
 QtTelnet::~QtTelnet()
@@ -45,26 +49,9 @@ QtTelnet::~QtTelnet()
     socket->abort();
 }
 
-void QtTelnet::createSocket()
-{
-    if (socket) {
-        socket->disconnect(this);
-        socket->abort();
-        delete socket;
-    }
-    socket = new QTcpSocket(this);
-    connect(socket, &QTcpSocket::readyRead, this, &QtTelnet::socketReadyRead);
-    connect(socket, &QTcpSocket::connected, this, &QtTelnet::socketConnected);
-    connect(socket, &QTcpSocket::disconnected, this, &QtTelnet::socketDisconnected);
-    connect(socket, &QTcpSocket::errorOccurred, this, &QtTelnet::socketError);
-}
-
 void QtTelnet::connectToHost(const QString &host, quint16 port)
 {
-    if (socket)
-        socket->abort();
-    else
-        createSocket();
+    socket->abort();
     ++attempts;
     socket->connectToHost(host, port, QIODevice::ReadWrite);
 }

@@ -51,12 +51,12 @@ protected slots:
     virtual void socketError(QAbstractSocket::SocketError error);
 
 protected:
-    QTcpSocket *socket = nullptr;
+    // One socket for the object's life, owned by it; each connection attempt reuses it.
+    QTcpSocket *const socket;
 
 private:
     // One received line as a string: each byte one Latin-1 character, cut before a NUL.
     static QString lineFromBytes(const char *data, qsizetype size);
-    void createSocket();
     void writeLine(const QString &text);
     // Reads one line the socket can deliver whole (the caller has checked canReadLine()).
     // False for a line longer than maxLineLength, of which that many bytes are then gone.

@@ -490,31 +490,32 @@ bool OpenVpnLab::waitForExit(const QString &name, int timeoutMs) const
     return QTest::qWaitFor([&] { return !isRunning(name); }, timeoutMs);
 }
 
-void OpenVpnLab::stop(const QString &name)
+QProcess *OpenVpnLab::liveProcess(const QString &name) const
 {
     const auto found = processes.find(name);
-    if (found == processes.end())
+    if (found == processes.end() || found->second->process->state() == QProcess::NotRunning)
+        return nullptr;
+    return found->second->process.get();
+}
+
+void OpenVpnLab::stop(const QString &name)
+{
+    QProcess *process = liveProcess(name);
+    if (!process)
         return;
-    QProcess &process = *found->second->process;
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(stopGraceMs)) {
-        process.kill();
-        process.waitForFinished(stopGraceMs);
+    process->terminate();
+    if (!process->waitForFinished(stopGraceMs)) {
+        process->kill();
+        process->waitForFinished(stopGraceMs);
     }
 }
 
 void OpenVpnLab::kill(const QString &name)
 {
-    const auto found = processes.find(name);
-    if (found == processes.end())
-        return;
-    QProcess &process = *found->second->process;
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.kill();
-    process.waitForFinished(stopGraceMs);
+    if (QProcess *process = liveProcess(name)) {
+        process->kill();
+        process->waitForFinished(stopGraceMs);
+    }
 }
 
 void OpenVpnLab::stopAll()

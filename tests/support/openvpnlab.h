@@ -129,6 +129,8 @@ private:
     QStringList managementLines(const QString &name, ManagementOptions &options);
     const Instance *launch(Instance instance, const QStringList &config, const QString &readyText);
     bool serverIsLabs(const ClientOptions &options) const;
+    // The named process while it is starting or running; null otherwise.
+    QProcess *liveProcess(const QString &name) const;
 
     QTemporaryDir dir;
     QString error;
