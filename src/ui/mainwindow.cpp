@@ -497,10 +497,15 @@ void MainWindow::sendConfig(bool saveLocal)
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (directory.isEmpty())
         return;
-    const QStringList refused = ConfigExtractor::extract(directory, std::move(result.files));
+    QStringList failed;
+    const QStringList refused = ConfigExtractor::extract(directory, std::move(result.files), &failed);
+    QStringList problems;
     if (!refused.isEmpty())
-        dialogs.message(this, QMessageBox::Critical, tr("Error"),
-                        ConfigExtractor::refusalMessage(refused));
+        problems.append(ConfigExtractor::refusalMessage(refused));
+    if (!failed.isEmpty())
+        problems.append(ConfigExtractor::failureMessage(failed));
+    if (!problems.isEmpty())
+        dialogs.message(this, QMessageBox::Critical, tr("Error"), problems.join(QStringLiteral("\n\n")));
 }
 
 void MainWindow::sendConfig()
