@@ -809,9 +809,16 @@ void MainWindow::setUpdateIconSlot()
         updateButton->show();
     }
     const QString link = updateAction->linkUrl().trimmed();
+    // Only a web address becomes a link; any other target would show an anchor that looks
+    // clickable and leads nowhere, so its text stands alone.
+    if (!isWebLink(link)) {
+        aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br>%2")
+                                    .arg(offerValue(updateAction->newVersion()),
+                                         offerValue(updateAction->linkText())));
+        return;
+    }
     aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
-                                .arg(offerValue(updateAction->newVersion()),
-                                     isWebLink(link) ? offerValue(link) : QString(),
+                                .arg(offerValue(updateAction->newVersion()), offerValue(link),
                                      offerValue(updateAction->linkText())));
 }
 
