@@ -461,14 +461,6 @@ zarządzania OpenVPN.</translation>
         <source>The server is not responding. The cause might be that it&apos;s management interface is already in use. Do you want to reconnect?</source>
         <translation>Serwer nie odpowiada. Przyczyną może być to, że jego interfejs zarządzania jest już używany. Czy połączyć ponownie?</translation>
     </message>
-    <message numerus="yes">
-        <source>and %n more</source>
-        <translation>
-            <numerusform>i jeszcze %n</numerusform>
-            <numerusform>i jeszcze %n</numerusform>
-            <numerusform>i jeszcze %n</numerusform>
-        </translation>
-    </message>
     <message>
         <source>These files could not be written; any file of the same name was left as it was:
 %1</source>
@@ -478,6 +470,10 @@ zarządzania OpenVPN.</translation>
     <message>
         <source>Version %1 is avaliable on the following website:&lt;br&gt;&lt;br&gt;%2</source>
         <translation>Wersja %1 jest dostępna na następującej stronie:&lt;br&gt;&lt;br&gt;%2</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>i jeszcze %1</translation>
     </message>
 </context>
 <context>

@@ -43,7 +43,7 @@ QString namedPaths(const QStringList &paths)
     QString text = paths.mid(0, ConfigExtractor::maximumNamedPaths).join(u'\n');
     const qsizetype more = paths.size() - ConfigExtractor::maximumNamedPaths;
     if (more > 0)
-        text += u'\n' + QCoreApplication::translate("MainWindow", "and %n more", nullptr, int(more));
+        text += u'\n' + QCoreApplication::translate("MainWindow", "and %1 more").arg(more);
     return text;
 }
 
