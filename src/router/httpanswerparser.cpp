@@ -198,14 +198,14 @@ bool HttpAnswerParser::endOfHeaders()
         otherCoding = false;
         return true;
     }
-    if (statusCode == 204 || statusCode == 304) {
+    // No body after 204 and 304, whatever the headers say.
+    const bool bodyless = statusCode == 204 || statusCode == 304;
+    if (bodyless || (!chunked && !otherCoding && contentLength == 0)) {
         currentState = Complete;
     } else if (chunked) {
         part = ChunkSize;
     } else if (otherCoding || contentLength < 0) {
         part = BodyToEnd;
-    } else if (contentLength == 0) {
-        currentState = Complete;
     } else {
         part = FixedBody;
         remaining = contentLength;

@@ -360,10 +360,10 @@ void TestConfigExtractor::hostileDisk()
     switch (trap) {
     case Trap::FullDiskOverOldFile:
         QVERIFY(writeFile(network, "old network\n"));
-        content = QByteArray(64 * 1024, 'n');
+        content = QByteArray(qsizetype(64) * 1024, 'n');
         break;
     case Trap::FullDiskNewFile:
-        content = QByteArray(64 * 1024, 'n');
+        content = QByteArray(qsizetype(64) * 1024, 'n');
         break;
     case Trap::HardLinkToOutside:
         QVERIFY(::link(QFile::encodeName(outside() + QStringLiteral("/secret")).constData(),

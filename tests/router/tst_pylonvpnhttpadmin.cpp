@@ -122,7 +122,7 @@ private:
         constexpr qint64 total = qint64(256) << 20;
         if (sent >= total || socket->bytesToWrite() > 0)
             return;
-        const QByteArray block(16 * 1024, 'e');
+        const QByteArray block(qsizetype(16) * 1024, 'e');
         if (behaviour == Behaviour::EndlessBody)
             sent += socket->write(block);
         else if (behaviour == Behaviour::EndlessChunks)
