@@ -124,7 +124,8 @@ QStringList ExtractionSandbox::check(const QList<ConfigExport::File> &files)
     const QByteArray linksBefore = describeTree(target, target + QStringLiteral("/sub"));
 
     WriteGuard::arm(QFile::encodeName(target));
-    QStringList refused = ConfigExtractor::extract(target, files);
+    QStringList failed;
+    QStringList refused = ConfigExtractor::extract(target, files, &failed);
     const QByteArrayList violations = WriteGuard::disarm();
     for (const QByteArray &violation : violations)
         std::fprintf(stderr, "write outside the target: %s\n", violation.constData());
@@ -155,6 +156,10 @@ QStringList ExtractionSandbox::check(const QList<ConfigExport::File> &files)
     }
     for (const QString &path : refused)
         FUZZ_CHECK(paths.contains(path));
+    // Every entry ends once: written, refused or named as not written.
+    for (const QString &path : failed)
+        FUZZ_CHECK(paths.contains(path) && !refused.contains(path));
+    FUZZ_CHECK(refused.size() + failed.size() <= files.size());
 
     // Broken links count as system entries; links are skipped by name, never followed.
     QDirIterator written(target, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
@@ -162,6 +167,8 @@ QStringList ExtractionSandbox::check(const QList<ConfigExport::File> &files)
         QFile file(written.next());
         if (written.fileInfo().isSymLink())
             continue;
+        // No temporary file is left behind.
+        FUZZ_CHECK(!written.fileName().startsWith(QLatin1String(".pylon-")));
         if (!file.open(QIODevice::ReadOnly))
             std::fprintf(stderr, "cannot read back %s\n", qPrintable(file.fileName()));
         FUZZ_CHECK(file.isOpen());

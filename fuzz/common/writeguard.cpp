@@ -213,5 +213,30 @@ int mkdirat(int dirfd, const char *path, mode_t mode)
     return call(dirfd, path, mode);
 }
 
+// A rename writes at both names, an unlink at its one.
+int rename(const char *from, const char *to)
+{
+    if (!admit("rename", AT_FDCWD, from) || !admit("rename", AT_FDCWD, to))
+        return -1;
+    static const auto call = real<int (*)(const char *, const char *)>("rename");
+    return call(from, to);
+}
+
+int renameat(int fromfd, const char *from, int tofd, const char *to)
+{
+    if (!admit("renameat", fromfd, from) || !admit("renameat", tofd, to))
+        return -1;
+    static const auto call = real<int (*)(int, const char *, int, const char *)>("renameat");
+    return call(fromfd, from, tofd, to);
+}
+
+int unlinkat(int dirfd, const char *path, int flags)
+{
+    if (!admit("unlinkat", dirfd, path))
+        return -1;
+    static const auto call = real<int (*)(int, const char *, int)>("unlinkat");
+    return call(dirfd, path, flags);
+}
+
 } // extern "C"
 // NOLINTEND(readability-inconsistent-declaration-parameter-name)

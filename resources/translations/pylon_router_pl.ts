@@ -136,6 +136,10 @@
         <translation>Łączenie z portem danych nie powiodło się:
 %1</translation>
     </message>
+    <message>
+        <source>The server did not answer in time.</source>
+        <translation>Serwer nie odpowiedział na czas.</translation>
+    </message>
 </context>
 <context>
     <name>FtpProgressDialog</name>
@@ -456,6 +460,20 @@ zarządzania OpenVPN.</translation>
     <message>
         <source>The server is not responding. The cause might be that it&apos;s management interface is already in use. Do you want to reconnect?</source>
         <translation>Serwer nie odpowiada. Przyczyną może być to, że jego interfejs zarządzania jest już używany. Czy połączyć ponownie?</translation>
+    </message>
+    <message>
+        <source>These files could not be written; any file of the same name was left as it was:
+%1</source>
+        <translation>Tych plików nie udało się zapisać; istniejące pliki o tych nazwach pozostały bez zmian:
+%1</translation>
+    </message>
+    <message>
+        <source>Version %1 is avaliable on the following website:&lt;br&gt;&lt;br&gt;%2</source>
+        <translation>Wersja %1 jest dostępna na następującej stronie:&lt;br&gt;&lt;br&gt;%2</translation>
+    </message>
+    <message>
+        <source>and %1 more</source>
+        <translation>i jeszcze %1</translation>
     </message>
 </context>
 <context>

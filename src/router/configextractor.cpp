@@ -6,18 +6,266 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#ifdef Q_OS_UNIX
+#include <QByteArrayList>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <climits>
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#else
+#include <QSaveFile>
+#endif
+
 namespace {
+
+enum class Outcome { Written, Refused, Failed };
+
+QString withoutLeadingSlash(const QString &path)
+{
+    return path.startsWith(u'/') ? path.mid(1) : path;
+}
+
+bool hasFileName(const QString &relative)
+{
+    const QString name = QDir::fromNativeSeparators(relative).section(u'/', -1);
+    return !name.isEmpty() && name != u".";
+}
+
+QString namedPaths(const QStringList &paths)
+{
+    QString text = paths.mid(0, ConfigExtractor::maximumNamedPaths).join(u'\n');
+    const qsizetype more = paths.size() - ConfigExtractor::maximumNamedPaths;
+    if (more > 0)
+        text += u'\n' + QCoreApplication::translate("MainWindow", "and %1 more").arg(more);
+    return text;
+}
+
+#ifdef Q_OS_UNIX
+
+// Closes its descriptor when it goes.
+class Descriptor final
+{
+public:
+    explicit Descriptor(int fd = -1) : fd(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(Descriptor &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    Descriptor &operator=(Descriptor &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            fd = std::exchange(other.fd, -1);
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+
+    int get() const { return fd; }
+    bool isValid() const { return fd >= 0; }
+    // Closes now and tells whether the system took every byte (some report a failed write
+    // only here).
+    bool close() { return ::close(std::exchange(fd, -1)) == 0; }
+
+private:
+    void reset()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    int fd;
+};
+
+// A chain of links longer than this is taken for a loop, as the system does.
+constexpr int maximumLinkHops = 40;
+
+struct Component
+{
+    QByteArray name;
+    bool fromLink = false;   // part of a link's target: it must exist
+};
+
+// Where an entry's file goes: the opened directory that holds it and its name there.
+struct Place
+{
+    Outcome outcome = Outcome::Failed;
+    Descriptor directory;
+    QByteArray name;
+    bool exists = false;
+    mode_t mode = 0;
+};
+
+Place outcome(Outcome result)
+{
+    Place place;
+    place.outcome = result;
+    return place;
+}
+
+Place placeIn(int directory, const QByteArray &name)
+{
+    Place place;
+    place.directory = Descriptor(fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    place.outcome = place.directory.isValid() ? Outcome::Written : Outcome::Failed;
+    place.name = name;
+    return place;
+}
+
+void pushComponents(std::deque<Component> *todo, const QByteArray &path, bool fromLink)
+{
+    const QByteArrayList names = path.split('/');
+    for (auto name = names.crbegin(); name != names.crend(); ++name) {
+        if (!name->isEmpty() && *name != ".")
+            todo->push_front({*name, fromLink});
+    }
+}
+
+QByteArray readLink(int directory, const QByteArray &name)
+{
+    QByteArray target(PATH_MAX, Qt::Uninitialized);
+    const ssize_t size = readlinkat(directory, name.constData(), target.data(), size_t(target.size()));
+    if (size <= 0 || size >= target.size())
+        return QByteArray();
+    target.truncate(qsizetype(size));
+    return target;
+}
+
+// Walks the path below the root one component at a time, on opened directories only: no
+// component is ever opened through a link. A link is read and its target walked the same
+// way, from the root when it is absolute (and names a place below the root) or from where
+// it stands; ".." of a target goes up the opened chain and never above the root. Missing
+// directories of the entry's own path are created.
+Place resolve(int root, const QByteArray &rootPath, const QByteArray &relative)
+{
+    std::vector<Descriptor> chain;
+    const auto current = [&chain, root] { return chain.empty() ? root : chain.back().get(); };
+    std::deque<Component> todo;
+    pushComponents(&todo, relative, false);
+    int hops = 0;
+    while (!todo.empty()) {
+        const Component component = todo.front();
+        todo.pop_front();
+        if (component.name == "..") {
+            if (chain.empty())
+                return outcome(Outcome::Refused);
+            chain.pop_back();
+            continue;
+        }
+        const bool last = todo.empty();
+        struct stat status = {};
+        bool directory = false;
+        if (fstatat(current(), component.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT)
+                return outcome(Outcome::Failed);
+            // A link to nothing would create its target wherever it points.
+            if (component.fromLink)
+                return outcome(Outcome::Refused);
+            if (last)
+                return placeIn(current(), component.name);
+            if (mkdirat(current(), component.name.constData(), 0777) != 0 && errno != EEXIST)
+                return outcome(Outcome::Failed);
+            directory = true;
+        } else if (S_ISLNK(status.st_mode)) {
+            if (++hops > maximumLinkHops)
+                return outcome(Outcome::Refused);
+            QByteArray target = readLink(current(), component.name);
+            if (target.isEmpty())
+                return outcome(Outcome::Refused);
+            if (target.startsWith('/')) {
+                if (target != rootPath && !target.startsWith(QByteArray(rootPath + '/')))
+                    return outcome(Outcome::Refused);
+                chain.clear();
+                target = target.mid(rootPath.size());
+            }
+            pushComponents(&todo, target, true);
+            continue;
+        } else if (S_ISDIR(status.st_mode)) {
+            directory = true;
+        } else if (last && S_ISREG(status.st_mode)) {
+            Place place = placeIn(current(), component.name);
+            place.exists = true;
+            place.mode = status.st_mode;
+            return place;
+        }
+        // A special file (a FIFO, a device, a socket) is never opened; a file cannot hold
+        // the rest of the path; a directory is no place for the entry's bytes.
+        if (!directory || last)
+            return outcome(Outcome::Failed);
+        // Should a link have been swapped in since the check, this fails instead of following it.
+        Descriptor next(openat(current(), component.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next.isValid())
+            return outcome(Outcome::Failed);
+        chain.push_back(std::move(next));
+    }
+    // Through links, the path ended at a directory.
+    return outcome(Outcome::Failed);
+}
+
+bool writeAll(int fd, const QByteArray &content)
+{
+    const char *at = content.constData();
+    qsizetype left = content.size();
+    while (left > 0) {
+        const ssize_t count = ::write(fd, at, size_t(left));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        at += count;
+        left -= qsizetype(count);
+    }
+    return true;
+}
+
+// The bytes go into a new file of a name of our own beside the target, which then replaces
+// the target in one step: the old file stays whole until then.
+Outcome writeAt(const Place &place, const QByteArray &content)
+{
+    const int directory = place.directory.get();
+    Descriptor out;
+    QByteArray temporary;
+    for (int attempt = 0; attempt < 16 && !out.isValid(); ++attempt) {
+        temporary = ".pylon-" + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
+        out = Descriptor(openat(directory, temporary.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!out.isValid() && errno != EEXIST)
+            return Outcome::Failed;
+    }
+    if (!out.isValid())
+        return Outcome::Failed;
+    bool ok = writeAll(out.get(), content);
+    if (ok && place.exists)
+        ok = fchmod(out.get(), place.mode & 0777) == 0;
+    ok = out.close() && ok;
+    ok = ok && renameat(directory, temporary.constData(), directory, place.name.constData()) == 0;
+    if (!ok)
+        unlinkat(directory, temporary.constData(), 0);
+    return ok ? Outcome::Written : Outcome::Failed;
+}
+
+Outcome extractOne(int root, const QByteArray &rootPath, const QString &relative, const QByteArray &content)
+{
+    const Place place = resolve(root, rootPath, QFile::encodeName(QDir::fromNativeSeparators(relative)));
+    if (place.outcome != Outcome::Written)
+        return place.outcome;
+    return writeAt(place, content);
+}
+
+#else
 
 #ifdef Q_OS_WIN
 constexpr Qt::CaseSensitivity pathCase = Qt::CaseInsensitive;
 #else
 constexpr Qt::CaseSensitivity pathCase = Qt::CaseSensitive;
 #endif
-
-QString withoutLeadingSlash(const QString &path)
-{
-    return path.startsWith(u'/') ? path.mid(1) : path;
-}
 
 bool isInside(const QString &path, const QString &root)
 {
@@ -27,10 +275,9 @@ bool isInside(const QString &path, const QString &root)
     return path.startsWith(prefix, pathCase);
 }
 
-// Follows the relative path component by component from the (canonical) root and returns
-// the file to write, or an empty string when an existing link on the way leads out of the
-// root or nowhere. Writing to the resolved name means the links are not followed a second
-// time after they were checked.
+// Without descriptor-relative calls the path is resolved by name, component by component
+// from the (canonical) root: an existing link on the way that leads out of the root or
+// nowhere gives an empty string.
 QString confinedTarget(const QString &root, const QString &relative)
 {
     QString current = root;
@@ -42,9 +289,6 @@ QString confinedTarget(const QString &root, const QString &relative)
                                                      : QString(current + u'/' + component);
         const QFileInfo info(next);
         if (info.isSymLink() || info.isJunction()) {
-            // Empty for a dangling link, whose target would be created wherever it points.
-            // A link that cannot be resolved at all (one in a loop) comes back as itself,
-            // which is no canonical path.
             const QString resolved = info.canonicalFilePath();
             if (resolved.isEmpty() || QFileInfo(resolved).isSymLink() || !isInside(resolved, root))
                 return QString();
@@ -56,11 +300,24 @@ QString confinedTarget(const QString &root, const QString &relative)
     return current;
 }
 
-bool hasFileName(const QString &relative)
+// The same steps by name, with QSaveFile's temporary file and rename.
+Outcome extractOne(const QString &root, const QString &relative, const QByteArray &content)
 {
-    const QString name = QDir::fromNativeSeparators(relative).section(u'/', -1);
-    return !name.isEmpty() && name != u".";
+    const QString target = confinedTarget(root, relative);
+    if (target.isEmpty())
+        return Outcome::Refused;
+    const QFileInfo info(target);
+    if (target == root || info.isDir() || (info.exists() && !info.isFile()))
+        return Outcome::Failed;
+    if (!QDir().mkpath(info.absolutePath()))
+        return Outcome::Failed;
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
+        return Outcome::Failed;
+    return out.commit() ? Outcome::Written : Outcome::Failed;
 }
+
+#endif
 
 } // namespace
 
@@ -79,12 +336,16 @@ bool ConfigExtractor::isConfinedPath(const QString &path)
     return !components.contains(QStringLiteral(".."));
 }
 
-QStringList ConfigExtractor::extract(const QString &directory, QList<ConfigExport::File> files)
+QStringList ConfigExtractor::extract(const QString &directory, QList<ConfigExport::File> files,
+                                     QStringList *failed)
 {
     QStringList refused;
+    QStringList unwritten;
     const QString root = QFileInfo(directory).canonicalFilePath();
-    if (root.isEmpty())
-        return refused;
+#ifdef Q_OS_UNIX
+    const QByteArray rootPath = QFile::encodeName(root);
+    const Descriptor rootDirectory(root.isEmpty() ? -1 : open(rootPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+#endif
     for (ConfigExport::File &file : files) {
         // Moved out so that each content is released as soon as it has been written.
         const QByteArray content = std::move(file.content);
@@ -93,28 +354,43 @@ QStringList ConfigExtractor::extract(const QString &directory, QList<ConfigExpor
             continue;
         }
         const QString relative = withoutLeadingSlash(file.path);
-        const QString target = confinedTarget(root, relative);
-        if (target.isEmpty()) {
-            refused.append(file.path);
-            continue;
+        Outcome result = Outcome::Failed;
+        // A path without a file name names a directory: there is nothing to write.
+        if (hasFileName(relative)) {
+#ifdef Q_OS_UNIX
+            if (rootDirectory.isValid())
+                result = extractOne(rootDirectory.get(), rootPath, relative, content);
+#else
+            if (!root.isEmpty())
+                result = extractOne(root, relative, content);
+#endif
         }
-        // A path without a file name, or one that ends at the directory itself through a
-        // link, names a directory: there is nothing to write, and the directory's parent,
-        // which the step below would create, is not ours to touch.
-        if (!hasFileName(relative) || target == root)
-            continue;
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        QFile out(target);
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            out.write(content);
+        if (result == Outcome::Refused)
+            refused.append(file.path);
+        else if (result == Outcome::Failed)
+            unwritten.append(file.path);
     }
+    if (failed)
+        *failed = unwritten;
     return refused;
 }
 
 QString ConfigExtractor::refusalMessage(const QStringList &refused)
 {
+    if (refused.isEmpty())
+        return QString();
     return QCoreApplication::translate("MainWindow",
                                        "These files were not written because their paths lead "
                                        "outside the chosen directory:\n%1")
-        .arg(refused.join(u'\n'));
+        .arg(namedPaths(refused));
+}
+
+QString ConfigExtractor::failureMessage(const QStringList &failed)
+{
+    if (failed.isEmpty())
+        return QString();
+    return QCoreApplication::translate("MainWindow",
+                                       "These files could not be written; any file of the same "
+                                       "name was left as it was:\n%1")
+        .arg(namedPaths(failed));
 }

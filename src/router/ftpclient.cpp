@@ -11,6 +11,14 @@ namespace {
 constexpr qint64 chunkSize = qint64(64) * 1024;
 constexpr qint64 writeAhead = qint64(256) * 1024;
 
+// A server that stalls (at the greeting, after a command, in the middle of a store) would
+// hold the upload for ever.
+constexpr int defaultStallTimeout = 30000;
+int stallTimeout = defaultStallTimeout;
+// Saying goodbye properly must not keep a client alive for long.
+constexpr int defaultShutDownTimeout = 10000;
+int shutDownTimeout = defaultShutDownTimeout;
+
 // A line break inside an argument would smuggle another command onto the connection.
 bool isSafeArgument(const QString &text)
 {
@@ -27,6 +35,13 @@ FtpClient::FtpClient(QObject *parent)
     connect(control, &QIODevice::readyRead, this, &FtpClient::controlReadyRead);
     connect(control, &QAbstractSocket::errorOccurred, this, &FtpClient::controlError);
     connect(control, &QAbstractSocket::disconnected, this, &FtpClient::controlDisconnected);
+    stallTimer.setSingleShot(true);
+    connect(&stallTimer, &QTimer::timeout, this, &FtpClient::stalled);
+    shutDownTimer.setSingleShot(true);
+    connect(&shutDownTimer, &QTimer::timeout, this, [this] {
+        control->abort();
+        deleteLater();
+    });
 }
 
 FtpClient::~FtpClient()
@@ -73,14 +88,31 @@ int FtpClient::cd(const QString &directory)
     return enqueue(std::move(request));
 }
 
-int FtpClient::put(const QByteArray &data, const QString &file, TransferType type)
+int FtpClient::put(const QByteArray &data, const QString &file, TransferType type, Store store)
 {
     Request request;
     request.command = Put;
     request.text = file;
     request.data = data;
     request.type = type;
+    request.store = store;
     return enqueue(std::move(request));
+}
+
+QString FtpClient::temporaryName(const QString &file)
+{
+    const qsizetype slash = file.lastIndexOf(u'/');
+    return file.left(slash + 1) + u'.' + file.mid(slash + 1) + QStringLiteral(".part");
+}
+
+void FtpClient::setStallTimeoutForTesting(int milliseconds)
+{
+    stallTimeout = milliseconds > 0 ? milliseconds : defaultStallTimeout;
+}
+
+void FtpClient::setShutDownTimeoutForTesting(int milliseconds)
+{
+    shutDownTimeout = milliseconds > 0 ? milliseconds : defaultShutDownTimeout;
 }
 
 int FtpClient::close()
@@ -146,11 +178,12 @@ void FtpClient::scheduleNextCommand()
 void FtpClient::startNextCommand()
 {
     startScheduled = false;
-    if (running || pending.isEmpty())
+    if (running || pending.isEmpty() || shuttingDown)
         return;
     current = pending.takeFirst();
     running = true;
     step = Idle;
+    stallTimer.start(stallTimeout);
     const int id = current.id;
     const QPointer<FtpClient> guard(this);
     emit commandStarted(id);
@@ -217,11 +250,9 @@ void FtpClient::execute()
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(tr("The name contains a line break.")));
             return;
         }
-        storeStarted = false;
-        handedOver = 0;
-        written = 0;
-        step = TypeSent;
-        send(current.type == Ascii ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
+        storeName = current.store == ViaTemporary && !renameUnsupported ? temporaryName(current.text)
+                                                                         : current.text;
+        startStore();
         return;
     case Close:
         if (control->state() != QAbstractSocket::ConnectedState) {
@@ -235,6 +266,15 @@ void FtpClient::execute()
         send(QStringLiteral("QUIT"));
         return;
     }
+}
+
+void FtpClient::startStore()
+{
+    storeStarted = false;
+    handedOver = 0;
+    written = 0;
+    step = TypeSent;
+    send(current.type == Ascii ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
 }
 
 void FtpClient::send(const QString &line)
@@ -253,6 +293,7 @@ void FtpClient::finishCommand(bool failed)
     outstanding = 0;
     step = Idle;
     finishScheduled = false;
+    stallTimer.stop();
     if (failed) {
         hadError = true;
         pending.clear();
@@ -260,7 +301,7 @@ void FtpClient::finishCommand(bool failed)
     finishing = true;
     const QPointer<FtpClient> guard(this);
     emit commandFinished(current.id, failed);
-    if (!guard)
+    if (!guard || shuttingDown)
         return;
     finishing = false;
     running = false;
@@ -326,6 +367,8 @@ void FtpClient::controlConnected()
 
 void FtpClient::controlReadyRead()
 {
+    if (stallTimer.isActive())
+        stallTimer.start(stallTimeout);
     parser.addData(control->readAll());
     const QPointer<FtpClient> guard(this);
     while (guard && parser.hasReply())
@@ -358,6 +401,10 @@ void FtpClient::controlDisconnected()
     staleReplies = 0;
     const Step was = step;
     setState(Unconnected);
+    if (shuttingDown) {
+        deleteLater();
+        return;
+    }
     if (!running || finishing || finishScheduled || was == Idle)
         return;
     if (was == Quitting) {
@@ -380,6 +427,10 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
         if (running && !finishing && !finishScheduled && step != Idle)
             fail(UnknownError, tr("The server sent a malformed reply:\n%1").arg(reply.text));
         control->abort();
+        return;
+    }
+    if (shuttingDown) {
+        handleCleanupReply(reply);
         return;
     }
     if (staleReplies > 0) {
@@ -447,14 +498,41 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
         return;
     case PortSent:
         if (reply.isPositive()) {
-            step = StoreSent;
-            send(QStringLiteral("STOR ") + current.text);
+            sendStore();
         } else {
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
         }
         return;
     case StoreSent:
         handleStoreReply(reply);
+        return;
+    case RenameFromSent:
+        if (reply.code == 350) {
+            step = RenameToSent;
+            send(QStringLiteral("RNTO ") + current.text);
+        } else if (reply.code == 500 || reply.code == 502 || reply.code == 504) {
+            // No renaming here: the temporary goes, the bytes go straight to the name.
+            renameUnsupported = true;
+            step = FallbackDeleteSent;
+            send(QStringLiteral("DELE ") + storeName);
+        } else {
+            fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+        }
+        return;
+    case RenameToSent:
+        if (reply.isPositive()) {
+            leftoverTemporary.clear();
+            finishCommand(false);
+        } else {
+            fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
+        }
+        return;
+    case FallbackDeleteSent:
+        if (reply.isPositive())
+            leftoverTemporary.clear();
+        closeData();
+        storeName = current.text;
+        startStore();
         return;
     case Quitting:
         control->disconnectFromHost();
@@ -479,12 +557,113 @@ void FtpClient::handleStoreReply(const FtpReplyParser::Reply &reply)
         }
         return;
     }
-    if (!reply.isPositive())
+    transferOpen = false;
+    if (!reply.isPositive()) {
         fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
-    else if (handedOver < current.data.size())
+    } else if (handedOver < current.data.size()) {
         fail(UnknownError, tr("Uploading file failed:\n%1").arg(tr("The server ended the transfer early.")));
-    else
+    } else if (storeName != current.text) {
+        closeData();
+        step = RenameFromSent;
+        send(QStringLiteral("RNFR ") + storeName);
+    } else {
         finishCommand(false);
+    }
+}
+
+void FtpClient::sendStore()
+{
+    step = StoreSent;
+    transferOpen = true;
+    if (storeName != current.text)
+        leftoverTemporary = storeName;
+    send(QStringLiteral("STOR ") + storeName);
+}
+
+void FtpClient::stalled()
+{
+    if (!running || finishing || finishScheduled)
+        return;
+    if (step == ControlConnecting || step == Greeting) {
+        // With the step idle, the end of the connection fails nothing a second time.
+        step = Idle;
+        control->abort();
+        setState(Unconnected);
+    }
+    fail(TimedOut, tr("The server did not answer in time."));
+}
+
+void FtpClient::shutDown()
+{
+    if (shuttingDown)
+        return;
+    shuttingDown = true;
+    pending.clear();
+    stallTimer.stop();
+    shutDownTimer.start(shutDownTimeout);
+    const bool abortTransfer = transferOpen;
+    closeData();
+    // Replies still owed to what was sent belong to nobody now.
+    staleReplies += outstanding;
+    outstanding = 0;
+    step = Idle;
+    running = false;
+    finishScheduled = false;
+    if (control->state() != QAbstractSocket::ConnectedState) {
+        control->abort();
+        deleteLater();
+        return;
+    }
+    // With nothing to clean up, a goodbye is not worth waiting for replies still owed (a
+    // server that hung after USER would never give them).
+    if (leftoverTemporary.isEmpty() && !abortTransfer && staleReplies > 0) {
+        control->abort();
+        deleteLater();
+        return;
+    }
+    if (!leftoverTemporary.isEmpty())
+        cleanupLines.append(QStringLiteral("DELE ") + leftoverTemporary);
+    cleanupLines.append(QStringLiteral("QUIT"));
+    if (abortTransfer) {
+        // Servers answer ABOR differently: 426 for the store and 226 for the ABOR, or a single
+        // 225 or 226 for both. The NOOP's 200 behind it marks where those replies end.
+        send(QStringLiteral("ABOR"));
+        send(QStringLiteral("NOOP"));
+        awaitingSync = true;
+        return;
+    }
+    if (outstanding == 0 && staleReplies == 0)
+        sendNextCleanupLine();
+}
+
+// One line at a time, each after the final reply to the one before.
+void FtpClient::sendNextCleanupLine()
+{
+    if (cleanupLines.isEmpty()) {
+        control->disconnectFromHost();
+        deleteLater();
+        return;
+    }
+    send(cleanupLines.takeFirst());
+}
+
+void FtpClient::handleCleanupReply(const FtpReplyParser::Reply &reply)
+{
+    if (!reply.isFinal())
+        return;
+    if (awaitingSync) {
+        if (reply.code != 200)
+            return;
+        awaitingSync = false;
+        staleReplies = 0;
+        outstanding = 0;
+    } else if (staleReplies > 0) {
+        --staleReplies;
+    } else if (outstanding > 0) {
+        --outstanding;
+    }
+    if (outstanding == 0 && staleReplies == 0)
+        sendNextCleanupLine();
 }
 
 void FtpClient::openPassiveData(const FtpReplyParser::Reply &reply)
@@ -557,8 +736,7 @@ void FtpClient::dataConnected()
 {
     if (step != DataConnecting)
         return;
-    step = StoreSent;
-    send(QStringLiteral("STOR ") + current.text);
+    sendStore();
 }
 
 void FtpClient::writeData()
@@ -580,6 +758,8 @@ void FtpClient::writeData()
 
 void FtpClient::dataBytesWritten(qint64 bytes)
 {
+    if (stallTimer.isActive())
+        stallTimer.start(stallTimeout);
     written += bytes;
     const QPointer<FtpClient> guard(this);
     emit dataTransferProgress(written, current.data.size());

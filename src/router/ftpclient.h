@@ -7,6 +7,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
 class QTcpServer;
 class QTcpSocket;
@@ -15,6 +17,9 @@ class QTcpSocket;
 // and run one after another; each call returns the command's id, and the client reports
 // commandStarted(id), commandFinished(id, error) and, once the queue has run empty,
 // done(error). When a command fails the commands queued after it are dropped.
+//
+// A command that sees no progress for 30 seconds (no byte from the server, no byte of a
+// file taken by it) fails with TimedOut.
 //
 // Data connections go to the control connection's peer only: the address that a server
 // names in its passive reply is not followed elsewhere, and in active mode only a
@@ -27,7 +32,7 @@ class FtpClient final : public QObject
 public:
     enum State { Unconnected, HostLookup, Connecting, Connected, LoggedIn, Closing };
     Q_ENUM(State)
-    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected };
+    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected, TimedOut };
     Q_ENUM(Error)
     enum Command { None, SetTransferMode, ConnectToHost, Login, Close, Cd, Put };
     Q_ENUM(Command)
@@ -36,6 +41,12 @@ public:
     // Ascii sends "TYPE A" but the bytes themselves unchanged.
     enum TransferType { Binary, Ascii };
     Q_ENUM(TransferType)
+    // ViaTemporary stores the bytes as ".<name>.part" in the same directory and renames that
+    // onto the name after the server has taken it all (RNFR/RNTO): the old file is replaced
+    // whole or not at all. A server that does not know RNFR (500, 502, 504) gets the
+    // temporary removed and a plain store to the name, then and for the rest of the session.
+    enum Store { Direct, ViaTemporary };
+    Q_ENUM(Store)
 
     explicit FtpClient(QObject *parent = nullptr);
     ~FtpClient() override;
@@ -45,8 +56,11 @@ public:
     int connectToHost(const QString &host, quint16 port = 21);
     int login(const QString &user, const QString &password);
     int cd(const QString &directory);
-    int put(const QByteArray &data, const QString &file, TransferType type = Binary);
+    int put(const QByteArray &data, const QString &file, TransferType type = Binary, Store store = Direct);
     int close();
+
+    // The name under which put() with ViaTemporary stores a file first.
+    static QString temporaryName(const QString &file);
 
     // The command that has started and not yet finished (still so while commandFinished()
     // is being emitted for it).
@@ -66,6 +80,18 @@ public slots:
     // aborted on the server with "ABOR".
     void abort();
 
+    // Ends the session for good and deletes the client once it is over, never inside this
+    // call: the queued commands are dropped, a store still running is aborted (ABOR, its
+    // replies read), a temporary file left by a failed or cut-short put() is removed (DELE),
+    // then the client says QUIT. No signal is emitted after this call. A server that does not
+    // answer makes the client give up and go after 10 seconds.
+    void shutDown();
+
+    // For tests only: how long a command may go without progress, and how long shutDown()
+    // may take; 0 restores 30 and 10 seconds.
+    static void setStallTimeoutForTesting(int milliseconds);
+    static void setShutDownTimeoutForTesting(int milliseconds);
+
 signals:
     void stateChanged(int state);
     void commandStarted(int id);
@@ -84,12 +110,14 @@ private:
         QByteArray data;
         TransferType type = Binary;
         TransferMode mode = Passive;
+        Store store = Direct;
     };
 
     // What the current command waits for.
     enum Step {
         Idle, ControlConnecting, Greeting, UserSent, PasswordSent, Simple, TypeSent,
-        PassiveSent, PortSent, DataConnecting, StoreSent, Quitting
+        PassiveSent, PortSent, DataConnecting, StoreSent, RenameFromSent, RenameToSent,
+        FallbackDeleteSent, Quitting
     };
 
     int enqueue(Request request);
@@ -111,6 +139,11 @@ private:
     void controlDisconnected();
     void handleReply(const FtpReplyParser::Reply &reply);
     void handleStoreReply(const FtpReplyParser::Reply &reply);
+    void startStore();
+    void sendStore();
+    void stalled();
+    void sendNextCleanupLine();
+    void handleCleanupReply(const FtpReplyParser::Reply &reply);
 
     void openPassiveData(const FtpReplyParser::Reply &reply);
     void openActiveData();
@@ -143,6 +176,16 @@ private:
 
     TransferMode transferMode = Passive;
     bool storeStarted = false;   // a 1xx reply to STOR came
+    bool transferOpen = false;   // STOR sent, its final reply not yet come
+    bool renameUnsupported = false;
+    QString storeName;           // where the current put() stores its bytes
+    QString leftoverTemporary;   // a temporary file a put() may have left on the server
+    QTimer stallTimer;
+
+    bool shuttingDown = false;
+    QStringList cleanupLines;    // what shutDown() still has to say, in order
+    bool awaitingSync = false;   // after ABOR, until the NOOP behind it is answered
+    QTimer shutDownTimer;
     qint64 handedOver = 0;       // bytes given to the data socket
     qint64 written = 0;          // bytes the data socket has written
 

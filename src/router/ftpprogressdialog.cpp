@@ -3,6 +3,8 @@
 #include "router/ftpclient.h"
 #include "ui/dialogs.h"
 
+#include <QCoreApplication>
+
 namespace {
 quint16 uploadPort = 21;
 }
@@ -36,17 +38,23 @@ int FtpProgressDialog::upload(QWidget *parent, const QString &host, const QStrin
     dialog.ftp->connectToHost(host, uploadPort);
     dialog.ftp->login(login, password);
     for (const ConfigExport::File &file : files)
-        dialog.ftp->put(file.content, file.path, FtpClient::Ascii);
+        dialog.ftp->put(file.content, file.path, FtpClient::Ascii, FtpClient::ViaTemporary);
     return Dialogs::instance().exec(&dialog);
 }
 
-// Signals of a released client may still arrive until it is deleted; they change nothing.
+// The dialog goes as soon as its modal run ends; the client's goodbye takes a few more
+// round trips, so it moves to an owner that stays (the dialog's parent, or the application)
+// and deletes itself when it is done.
 void FtpProgressDialog::releaseClient()
 {
     if (!ftp)
         return;
-    ftp->deleteLater();
+    FtpClient *client = ftp;
     ftp = nullptr;
+    client->disconnect(this);
+    QObject *owner = parentWidget();
+    client->setParent(owner ? owner : QCoreApplication::instance());
+    client->shutDown();
 }
 
 void FtpProgressDialog::ftpDone(bool)
@@ -64,13 +72,12 @@ void FtpProgressDialog::ftpCommandFinished(int, bool error)
         setValue(value() + 1);
         return;
     }
-    ftp->clearPendingCommands();
-    ftp->close();
-    ftp->abort();
+    // A server that stopped answering before the files is one we have no connection to.
+    const bool stalledBeforeFiles = ftp->error() == FtpClient::TimedOut && command != FtpClient::Put;
     releaseClient();
 
     QString text;
-    switch (command) {
+    switch (stalledBeforeFiles ? FtpClient::ConnectToHost : command) {
     case FtpClient::ConnectToHost:
         text = tr("No connection to the server.");
         break;
@@ -93,10 +100,5 @@ void FtpProgressDialog::ftpCommandFinished(int, bool error)
 
 void FtpProgressDialog::ftpCanceled()
 {
-    if (!ftp)
-        return;
-    ftp->clearPendingCommands();
-    ftp->close();
-    ftp->abort();
     releaseClient();
 }

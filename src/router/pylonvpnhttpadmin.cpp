@@ -1,26 +1,28 @@
 #include "router/pylonvpnhttpadmin.h"
 
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include "router/httpexchange.h"
+
 #include <QRegularExpression>
 
 namespace {
 quint16 portOverride = 0;
-// A router that takes a request and then says nothing would keep the window busy for ever.
+// A router that takes a request and then says nothing, or trickles its answer, would keep
+// the window busy for ever: a deadline from the request's start, not an idle timer.
 constexpr int defaultTransferTimeout = 30000;
 int answerTimeout = defaultTransferTimeout;
 }
 
 PylonVpnHttpAdmin::PylonVpnHttpAdmin(QObject *parent)
-    : QNetworkAccessManager(parent)
+    : QObject(parent)
 {
-    // LuCI answers a login with a redirect; the cookie is in that reply, not behind it.
-    setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    connect(this, &QNetworkAccessManager::finished, this, &PylonVpnHttpAdmin::finishedSlot);
 }
 
 void PylonVpnHttpAdmin::setHost(const QString &host)
 {
+    if (host != this->host) {
+        cookie.clear();
+        cookiePath.clear();
+    }
     this->host = host;
 }
 
@@ -106,24 +108,13 @@ QUrl PylonVpnHttpAdmin::routerUrl(const QString &path,
     return url;
 }
 
-QNetworkRequest PylonVpnHttpAdmin::routerRequest(const QUrl &url)
+// LuCI answers a login with a redirect; the cookie is in that answer, not behind it, and
+// HttpExchange follows no redirect.
+void PylonVpnHttpAdmin::postEmpty(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers)
 {
-    QNetworkRequest request(url);
-    // The session cookie is handled here, raw; the manager's cookie jar would replace the
-    // Cookie header with what it kept of Set-Cookie.
-    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-    // Counted from the last byte that moved either way: the reply then ends with an error
-    // like any other failed request.
-    request.setTransferTimeout(answerTimeout);
-    return request;
-}
-
-void PylonVpnHttpAdmin::postEmpty(const QNetworkRequest &request)
-{
-    // post() would add a content type of its own (with a warning) and, without a body
-    // device, would move the query into the body; a POST with an empty body it is.
-    sendCustomRequest(request, "POST", QByteArray());
+    auto *exchange = new HttpExchange(this);
+    connect(exchange, &HttpExchange::finished, this, [this, exchange] { finishedSlot(exchange); });
+    exchange->start("POST", url, headers, answerTimeout);
 }
 
 void PylonVpnHttpAdmin::login(const QString &username, const QString &password)
@@ -131,24 +122,23 @@ void PylonVpnHttpAdmin::login(const QString &username, const QString &password)
     const QUrl url = routerUrl(QStringLiteral("/cgi-bin/luci"),
                                {{QStringLiteral("username"), username},
                                 {QStringLiteral("password"), password}});
-    postEmpty(routerRequest(url));
+    postEmpty(url, {});
 }
 
-void PylonVpnHttpAdmin::finishedSlot(QNetworkReply *reply)
+void PylonVpnHttpAdmin::finishedSlot(HttpExchange *exchange)
 {
-    // Released on every path, failed replies included, so a long session does not gather
-    // dead replies under the manager.
-    reply->deleteLater();
+    // Released on every path, failed exchanges included, so a long session does not gather
+    // dead ones.
+    exchange->deleteLater();
 
-    lastError = reply->error();
-    if (lastError != QNetworkReply::NoError) {
+    if (!exchange->succeeded()) {
         requestQueue.clear();
         emit error();
         return;
     }
 
-    if (reply->hasRawHeader("Set-Cookie")) {
-        cookie = cookieOf(reply->rawHeader("Set-Cookie"));
+    if (exchange->hasSetCookie()) {
+        cookie = cookieOf(exchange->setCookie());
         cookiePath = cookiePathOf(cookie, cookiePath);
     }
 
@@ -162,11 +152,7 @@ void PylonVpnHttpAdmin::processRequests()
         return;
     }
 
-    QNetworkRequest request = routerRequest(commandUrl(requestQueue.takeFirst(), cookiePath));
-    // Sent even when empty; a null value would drop the header.
-    QByteArray value = cookie.toLatin1();
-    if (value.isNull())
-        value = QByteArray("");
-    request.setRawHeader("Cookie", value);
-    postEmpty(request);
+    const QUrl url = commandUrl(requestQueue.takeFirst(), cookiePath);
+    // Sent even when empty.
+    postEmpty(url, {{QByteArray("Cookie"), cookie.toLatin1()}});
 }

@@ -1,19 +1,23 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
+#include <QObject>
+#include <QPair>
 #include <QString>
 #include <QUrl>
 
-class QNetworkReply;
+class HttpExchange;
 
 // Drives the router's LuCI web interface: logs in, takes the session cookie and its path
 // from the login reply, then posts the queued commands under that path with the cookie.
-// The end of a batch is reported with done(), a network failure with error(); nothing is
-// ever emitted from inside a call. A request that has had no answer for 30 seconds counts as
-// a network failure.
-class PylonVpnHttpAdmin final : public QNetworkAccessManager
+// The end of a batch is reported with done(), a failure with error(); nothing is ever
+// emitted from inside a call. Each request goes on the wire exactly once, on a connection of
+// its own (HttpExchange): a router that closes without answering, often while it is busy,
+// must not get a reboot twice. A request without a complete answer 30 seconds after it
+// started, an answer over 64 KiB, a connection failure or an HTTP status of 400 or more
+// count as a failure; a redirect is neither followed nor a failure.
+class PylonVpnHttpAdmin final : public QObject
 {
     Q_OBJECT
 
@@ -21,13 +25,15 @@ public:
     explicit PylonVpnHttpAdmin(QObject *parent = nullptr);
     Q_DISABLE_COPY_MOVE(PylonVpnHttpAdmin)
 
+    // A new router address also forgets the session cookie and its path: they belong to
+    // the router that sent them.
     void setHost(const QString &host);
     void rebootRouter(const QString &username, const QString &password);
     void restartFirewall(const QString &username, const QString &password);
 
     // For tests only: every instance talks to this port instead of 80; 0 restores 80.
     static void setPortForTesting(quint16 port);
-    // For tests only: how long a request may go without an answer; 0 restores 30 seconds.
+    // For tests only: how long a request may take from its start; 0 restores 30 seconds.
     static void setTransferTimeoutForTesting(int milliseconds);
 
     // The Set-Cookie value to replay as Cookie: up to the first NUL, several headers joined
@@ -51,15 +57,13 @@ public slots:
     void login(const QString &username, const QString &password);
 
 private slots:
-    void finishedSlot(QNetworkReply *reply);
+    void finishedSlot(HttpExchange *exchange);
     void processRequests();
 
 private:
     QUrl routerUrl(const QString &path, const QList<QPair<QString, QString>> &items) const;
-    static QNetworkRequest routerRequest(const QUrl &url);
-    void postEmpty(const QNetworkRequest &request);
+    void postEmpty(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers);
 
-    int lastError = 0;
     QString host;
     QString cookie;
     QString cookiePath;

@@ -497,10 +497,15 @@ void MainWindow::sendConfig(bool saveLocal)
         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     if (directory.isEmpty())
         return;
-    const QStringList refused = ConfigExtractor::extract(directory, std::move(result.files));
+    QStringList failed;
+    const QStringList refused = ConfigExtractor::extract(directory, std::move(result.files), &failed);
+    QStringList problems;
     if (!refused.isEmpty())
-        dialogs.message(this, QMessageBox::Critical, tr("Error"),
-                        ConfigExtractor::refusalMessage(refused));
+        problems.append(ConfigExtractor::refusalMessage(refused));
+    if (!failed.isEmpty())
+        problems.append(ConfigExtractor::failureMessage(failed));
+    if (!problems.isEmpty())
+        dialogs.message(this, QMessageBox::Critical, tr("Error"), problems.join(QStringLiteral("\n\n")));
 }
 
 void MainWindow::sendConfig()
@@ -804,9 +809,16 @@ void MainWindow::setUpdateIconSlot()
         updateButton->show();
     }
     const QString link = updateAction->linkUrl().trimmed();
+    // Only a web address becomes a link; any other target would show an anchor that looks
+    // clickable and leads nowhere, so its text stands alone.
+    if (!isWebLink(link)) {
+        aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br>%2")
+                                    .arg(offerValue(updateAction->newVersion()),
+                                         offerValue(updateAction->linkText())));
+        return;
+    }
     aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
-                                .arg(offerValue(updateAction->newVersion()),
-                                     isWebLink(link) ? offerValue(link) : QString(),
+                                .arg(offerValue(updateAction->newVersion()), offerValue(link),
                                      offerValue(updateAction->linkText())));
 }
 

@@ -5,6 +5,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QList<ConfigExport::File> entries(const QStringList &paths, const QByteArray &content = "data")
@@ -47,7 +53,41 @@ QStringList filesBelow(const QString &directory)
     return found;
 }
 
+// What lies in wait where the extractor writes.
+enum class Trap { FullDiskOverOldFile, FullDiskNewFile, HardLinkToOutside, Fifo, DirectoryInPlace, FileInPlaceOfDirectory };
+
+// A disk that fills up after a few KiB: writes past the limit fail with EFBIG, as they fail
+// with ENOSPC on a full disk, instead of killing the process.
+class FileSizeLimit final
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        active = getrlimit(RLIMIT_FSIZE, &previous) == 0;
+        rlimit limit = previous;
+        limit.rlim_cur = bytes;
+        active = active && setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (active)
+            setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    Q_DISABLE_COPY_MOVE(FileSizeLimit)
+
+    bool isActive() const { return active; }
+
+private:
+    rlimit previous = {};
+    void (*previousHandler)(int) = nullptr;
+    bool active = false;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Trap)
 
 class TestConfigExtractor : public QObject
 {
@@ -64,10 +104,14 @@ private slots:
     void links_data();
     void links();
     void chosenDirectoryReachedThroughLink();
-    void unwritableEntryIsSkippedSilently();
+    void unwritableEntryIsNamed();
+    void hostileDisk_data();
+    void hostileDisk();
     void entryNamingADirectoryWritesNothing_data();
     void entryNamingADirectoryWritesNothing();
     void refusalMessageNamesEveryPath();
+    void messagesNameTheFirstTwenty_data();
+    void messagesNameTheFirstTwenty();
 
 private:
     QString chosen() const { return sandbox->filePath(QStringLiteral("chosen")); }
@@ -239,12 +283,14 @@ void TestConfigExtractor::chosenDirectoryReachedThroughLink()
              QStringList{QStringLiteral("/../outside/y")});
 }
 
-void TestConfigExtractor::unwritableEntryIsSkippedSilently()
+void TestConfigExtractor::unwritableEntryIsNamed()
 {
     QVERIFY(writeFile(chosen() + QStringLiteral("/plain"), "file"));
+    QStringList failed;
     const QStringList refused = ConfigExtractor::extract(
-        chosen(), entries({QStringLiteral("/plain/below"), QStringLiteral("/"), QStringLiteral("/ok")}));
+        chosen(), entries({QStringLiteral("/plain/below"), QStringLiteral("/"), QStringLiteral("/ok")}), &failed);
     QVERIFY(refused.isEmpty());
+    QCOMPARE(failed, (QStringList{QStringLiteral("/plain/below"), QStringLiteral("/")}));
     QCOMPARE(readFile(chosen() + QStringLiteral("/plain")), QByteArray("file"));
     QCOMPARE(readFile(chosen() + QStringLiteral("/ok")), QByteArray("data"));
 }
@@ -285,6 +331,126 @@ void TestConfigExtractor::refusalMessageNamesEveryPath()
     for (const QString &path : refused)
         QVERIFY2(message.contains(path), qPrintable(message));
     QVERIFY(!message.contains(QStringLiteral("/fine")));
+}
+
+void TestConfigExtractor::hostileDisk_data()
+{
+    QTest::addColumn<Trap>("trap");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("disk full while replacing an old file") << Trap::FullDiskOverOldFile << false;
+    QTest::newRow("disk full while writing a new file") << Trap::FullDiskNewFile << false;
+    QTest::newRow("hard link to a file outside") << Trap::HardLinkToOutside << true;
+    QTest::newRow("FIFO where the file goes") << Trap::Fifo << false;
+    QTest::newRow("directory where the file goes") << Trap::DirectoryInPlace << false;
+    QTest::newRow("file where a directory goes") << Trap::FileInPlaceOfDirectory << false;
+}
+
+// The entry's file is replaced whole or not at all; the next entry is written all the same,
+// nothing outside changes, and no temporary file stays behind.
+void TestConfigExtractor::hostileDisk()
+{
+    QFETCH(Trap, trap);
+    QFETCH(bool, written);
+
+    const QString config = chosen() + QStringLiteral("/etc/config");
+    const QString network = config + QStringLiteral("/network");
+    QVERIFY(QDir().mkpath(config));
+    QByteArray content = "config interface 'lan'\n";
+    switch (trap) {
+    case Trap::FullDiskOverOldFile:
+        QVERIFY(writeFile(network, "old network\n"));
+        content = QByteArray(qsizetype(64) * 1024, 'n');
+        break;
+    case Trap::FullDiskNewFile:
+        content = QByteArray(qsizetype(64) * 1024, 'n');
+        break;
+    case Trap::HardLinkToOutside:
+        QVERIFY(::link(QFile::encodeName(outside() + QStringLiteral("/secret")).constData(),
+                       QFile::encodeName(network).constData()) == 0);
+        break;
+    case Trap::Fifo:
+        QVERIFY(mkfifo(QFile::encodeName(network).constData(), 0600) == 0);
+        break;
+    case Trap::DirectoryInPlace:
+        QVERIFY(QDir().mkpath(network));
+        break;
+    case Trap::FileInPlaceOfDirectory:
+        QVERIFY(QDir(chosen() + QStringLiteral("/etc")).removeRecursively());
+        QVERIFY(writeFile(chosen() + QStringLiteral("/etc"), "a file"));
+        break;
+    }
+    const QList<ConfigExport::File> files = {{QStringLiteral("/etc/config/network"), content},
+                                             {QStringLiteral("/after"), "after\n"}};
+
+    QStringList failed;
+    QStringList refused;
+    if (trap == Trap::FullDiskOverOldFile || trap == Trap::FullDiskNewFile) {
+        const FileSizeLimit limit(4096);
+        if (!limit.isActive())
+            QSKIP("This system does not let a process limit the size of the files it writes.");
+        refused = ConfigExtractor::extract(chosen(), files, &failed);
+    } else {
+        refused = ConfigExtractor::extract(chosen(), files, &failed);
+    }
+
+    QVERIFY(refused.isEmpty());
+    QCOMPARE(failed, written ? QStringList() : QStringList{QStringLiteral("/etc/config/network")});
+    QCOMPARE(readFile(chosen() + QStringLiteral("/after")), QByteArray("after\n"));
+    QCOMPARE(readFile(outside() + QStringLiteral("/secret")), QByteArray("keep me"));
+    const QFileInfo info(network);
+    switch (trap) {
+    case Trap::FullDiskOverOldFile:
+        QCOMPARE(readFile(network), QByteArray("old network\n"));
+        break;
+    case Trap::FullDiskNewFile:
+    case Trap::FileInPlaceOfDirectory:
+        QVERIFY(!info.exists());
+        break;
+    case Trap::HardLinkToOutside:
+        QCOMPARE(readFile(network), content);
+        break;
+    case Trap::Fifo:
+        QVERIFY(info.exists() && !info.isFile() && !info.isDir());
+        break;
+    case Trap::DirectoryInPlace:
+        QVERIFY(info.isDir());
+        break;
+    }
+    for (const QString &file : filesBelow(sandbox->path()))
+        QVERIFY2(!QFileInfo(file).fileName().startsWith(u'.'), qPrintable(file));
+}
+
+void TestConfigExtractor::messagesNameTheFirstTwenty_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("named");
+
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("twenty, all named") << 20 << 20;
+    QTest::newRow("twenty-one") << 21 << 20;
+    QTest::newRow("fifty thousand") << 50000 << 20;
+}
+
+// However many paths there are, the message box stays a screen high.
+void TestConfigExtractor::messagesNameTheFirstTwenty()
+{
+    QFETCH(int, count);
+    QFETCH(int, named);
+
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths.append(QStringLiteral("/etc/entry-%1").arg(i));
+    const QString more = count > named ? QStringLiteral("\nand %1 more").arg(count - named) : QString();
+    for (const QString &message : {ConfigExtractor::refusalMessage(paths), ConfigExtractor::failureMessage(paths)}) {
+        const QStringList lines = message.split(u'\n');
+        QCOMPARE(lines.count(), 1 + named + (more.isEmpty() ? 0 : 1));
+        QVERIFY(message.contains(paths.at(named - 1) + u'\n') || (more.isEmpty() && message.endsWith(paths.at(named - 1))));
+        QVERIFY(!message.contains(QStringLiteral("/etc/entry-%1\n").arg(named)));
+        QVERIFY(message.endsWith(more.isEmpty() ? paths.constLast() : more));
+    }
+    QVERIFY(ConfigExtractor::refusalMessage({}).isEmpty());
+    QVERIFY(ConfigExtractor::failureMessage({}).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestConfigExtractor)

@@ -5,6 +5,7 @@
 #include "support/scripteddialogs.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -23,6 +24,16 @@ QList<ConfigExport::File> threeFiles()
     return {{QStringLiteral("/etc/config/network"), "config interface 'lan'\n\toption ipaddr '192.168.1.1'\n"},
             {QStringLiteral("/etc/config/openvpn"), "config openvpn 'server'\n"},
             {QStringLiteral("/etc/openvpn/ca.crt"), "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n"}};
+}
+
+// The temporary files below a server's root (".<name>.part").
+QStringList temporaries(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
 }
 
 // What one modal run of the dialog showed.
@@ -49,6 +60,7 @@ private slots:
     void failures();
     void missingDirectoryOnThirdFile();
     void cancelDuringLargeTransfer();
+    void asciiTypeAndPathUnchanged_data();
     void asciiTypeAndPathUnchanged();
     void laterSignalsOfReleasedClientDoNothing();
 
@@ -111,8 +123,11 @@ void TestFtpProgressDialog::storesEveryFile()
     QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
     for (const ConfigExport::File &file : files)
         QCOMPARE(ftpServer.file(file.path), file.content);
-    QVERIFY(run.dialog.isNull());
-    QVERIFY(run.client.isNull());
+    QCOMPARE(temporaries(ftpServer.root()), QStringList());
+    QVERIFY(ftpServer.log().contains(QStringLiteral("<- RNTO /etc/config/network")));
+    // The client outlives the dialog to say goodbye, then goes.
+    QTRY_VERIFY(ftpServer.log().contains(QStringLiteral("<- QUIT")));
+    QTRY_VERIFY(run.client.isNull());
 }
 
 void TestFtpProgressDialog::exportWithoutFilesOnlyLogsIn()
@@ -156,7 +171,9 @@ void TestFtpProgressDialog::failures()
     QCOMPARE(messages[0].text, text);
     QCOMPARE(messages[0].icon, QMessageBox::Critical);
     QVERIFY(!QFile::exists(ftpServer.root() + QStringLiteral("/etc/config/network")));
-    QVERIFY(run.client.isNull());
+    QTRY_VERIFY(run.client.isNull());
+    if (serverThere)
+        QVERIFY(ftpServer.log().contains(QStringLiteral("<- QUIT")));
 }
 
 void TestFtpProgressDialog::missingDirectoryOnThirdFile()
@@ -172,7 +189,9 @@ void TestFtpProgressDialog::missingDirectoryOnThirdFile()
     QCOMPARE(ftpServer.file(files[0].path), files[0].content);
     QCOMPARE(ftpServer.file(files[1].path), files[1].content);
     QVERIFY(!QFile::exists(ftpServer.root() + QStringLiteral("/etc/config/fourth")));
-    QVERIFY(run.client.isNull());
+    QTRY_VERIFY(ftpServer.log().contains(QStringLiteral("<- QUIT")));
+    QTRY_VERIFY(run.client.isNull());
+    QCOMPARE(temporaries(ftpServer.root()), QStringList());
 }
 
 void TestFtpProgressDialog::cancelDuringLargeTransfer()
@@ -183,6 +202,10 @@ void TestFtpProgressDialog::cancelDuringLargeTransfer()
     const QList<ConfigExport::File> files = {{QStringLiteral("/etc/config/first"), "small\n"},
                                              {QStringLiteral("/etc/config/large"), large},
                                              {QStringLiteral("/etc/config/after"), "after\n"}};
+    const QByteArray old = "config interface 'lan'\n\toption proto 'static'\n";
+    QFile oldFile(ftpServer.root() + QStringLiteral("/etc/config/large"));
+    QVERIFY(oldFile.open(QIODevice::WriteOnly) && oldFile.write(old) == old.size());
+    oldFile.close();
     bool cancelled = false;
     const Run run = upload(files, user, password, [&cancelled](FtpProgressDialog *dialog) {
         // The user presses Cancel while the large file is on its way.
@@ -199,16 +222,43 @@ void TestFtpProgressDialog::cancelDuringLargeTransfer()
     });
     QVERIFY(cancelled);
     QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
-    QVERIFY(run.client.isNull());
+    // After the dialog has gone, the client aborts the store, removes what it left, and goes.
+    QTRY_VERIFY(ftpServer.log().contains(QStringLiteral("<- QUIT")));
+    QTRY_VERIFY(run.client.isNull());
+    const QString log = ftpServer.log();
+    QVERIFY(log.contains(QStringLiteral("<- ABOR")));
+    QVERIFY(log.contains(QStringLiteral("<- DELE /etc/config/.large.part")));
     QCOMPARE(ftpServer.file(QStringLiteral("etc/config/first")), QByteArray("small\n"));
-    QVERIFY(QFileInfo(ftpServer.root() + QStringLiteral("/etc/config/large")).size() < large.size());
+    QCOMPARE(ftpServer.file(QStringLiteral("etc/config/large")), old);
+    QCOMPARE(temporaries(ftpServer.root()), QStringList());
     QVERIFY(!QFile::exists(ftpServer.root() + QStringLiteral("/etc/config/after")));
+}
+
+void TestFtpProgressDialog::asciiTypeAndPathUnchanged_data()
+{
+    QTest::addColumn<QByteArray>("renameReply");
+    QTest::addColumn<QByteArrayList>("stores");
+
+    const QByteArrayList viaTemporary = {"TYPE A", "PASV", "STOR /etc/.a.part", "RNFR /etc/.a.part", "RNTO /etc/a",
+                                         "TYPE A", "PASV", "STOR .b.part", "RNFR .b.part", "RNTO b"};
+    // The temporary goes, the file is stored under its name, and so is every later one.
+    const QByteArrayList plain = {"TYPE A", "PASV", "STOR /etc/.a.part", "RNFR /etc/.a.part", "DELE /etc/.a.part",
+                                  "TYPE A", "PASV", "STOR /etc/a", "TYPE A", "PASV", "STOR b"};
+    QTest::newRow("server that renames") << QByteArray() << viaTemporary;
+    QTest::newRow("server without RNFR: 500") << QByteArray("500 Unknown command.\r\n") << plain;
+    QTest::newRow("server without RNFR: 502") << QByteArray("502 Command not implemented.\r\n") << plain;
+    QTest::newRow("server without RNFR: 504") << QByteArray("504 Not implemented.\r\n") << plain;
 }
 
 void TestFtpProgressDialog::asciiTypeAndPathUnchanged()
 {
+    QFETCH(QByteArray, renameReply);
+    QFETCH(QByteArrayList, stores);
+
     FakeFtpServer server;
     QVERIFY(server.listen());
+    if (!renameReply.isEmpty())
+        server.replies.insert("RNFR", renameReply);
     FtpProgressDialog::setUploadPort(server.port());
     const QByteArray crlf = "windows\r\nline ends\r\n";
     const Run run = upload({{QStringLiteral("/etc/a"), crlf}, {QStringLiteral("b"), "b\n"}}, QStringLiteral("admin"), password);
@@ -216,9 +266,10 @@ void TestFtpProgressDialog::asciiTypeAndPathUnchanged()
     QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
     QCOMPARE(server.stored.value(QStringLiteral("/etc/a")), crlf);
     QCOMPARE(server.stored.value(QStringLiteral("b")), QByteArray("b\n"));
-    QByteArrayList expected = {"USER admin", "PASS " + password.toUtf8(), "TYPE A", "PASV", "STOR /etc/a",
-                               "TYPE A", "PASV", "STOR b"};
-    QCOMPARE(server.commands, expected);
+    QCOMPARE(server.stored.size(), 2);
+    const QByteArrayList expected = QByteArrayList{"USER admin", "PASS " + password.toUtf8()} + stores
+        + QByteArrayList{"QUIT"};
+    QTRY_COMPARE(server.commands, expected);
 }
 
 // After a failure the released client may still report; nothing more happens.

@@ -1,9 +1,11 @@
 #include "router/pylonvpnhttpadmin.h"
 
+#include "router/httpexchange.h"
 #include "support/fakehttpserver.h"
 
-#include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 using Request = FakeHttpServer::Request;
@@ -25,7 +27,115 @@ bool isLogin(const Request &request)
 {
     return request.path() == "/cgi-bin/luci";
 }
+
+// Far beyond any exchange on loopback: an answer still missing then has hung.
+constexpr int hangMs = 60000;
+
+// How a raw server treats each connection, byte for byte.
+enum class Behaviour {
+    CloseOnAccept, CloseAfterRequest, CloseInHeaders, ResetAfterRequest, EndlessBody, EndlessChunks,
+    TrickledBody, AnswerOverLimit, AnswerAtLimit
+};
+
+// A server that counts connections and requests and misbehaves as told. Whatever it sends
+// endlessly is bounded by a total, so it stops by itself.
+class RawServer final : public QObject
+{
+public:
+    explicit RawServer(Behaviour behaviour) : behaviour(behaviour)
+    {
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                socket->setParent(this);
+                ++connections;
+                if (this->behaviour == Behaviour::CloseOnAccept) {
+                    socket->disconnectFromHost();
+                    continue;
+                }
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+                connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { feed(socket); });
+            }
+        });
+        trickle.setInterval(100);
+    }
+
+    QTcpServer server;
+    int connections = 0;
+    int requests = 0;
+    qint64 sent = 0;
+
+private:
+    void read(QTcpSocket *socket)
+    {
+        received += socket->readAll();
+        qsizetype end = -1;
+        while ((end = received.indexOf("\r\n\r\n")) >= 0) {
+            received.remove(0, end + 4);
+            ++requests;
+            answer(socket);
+        }
+    }
+
+    void answer(QTcpSocket *socket)
+    {
+        switch (behaviour) {
+        case Behaviour::CloseOnAccept:
+            break;
+        case Behaviour::CloseAfterRequest:
+            socket->disconnectFromHost();
+            break;
+        case Behaviour::CloseInHeaders:
+            socket->write("HTTP/1.1 200 OK\r\nSet-Cookie: sysauth=1\r\nCont");
+            socket->disconnectFromHost();
+            break;
+        case Behaviour::ResetAfterRequest:
+            socket->abort();
+            break;
+        case Behaviour::EndlessBody:
+            socket->write("HTTP/1.1 200 OK\r\n\r\n");
+            break;
+        case Behaviour::EndlessChunks:
+            socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
+            break;
+        case Behaviour::TrickledBody:
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n");
+            connect(&trickle, &QTimer::timeout, socket, [socket] { socket->write("t"); });
+            trickle.start();
+            break;
+        // The whole answer, head and body, is exactly the limit, or one byte more.
+        case Behaviour::AnswerAtLimit:
+        case Behaviour::AnswerOverLimit: {
+            const auto head = [](qsizetype length) -> QByteArray {
+                return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(length) + "\r\n\r\n";
+            };
+            constexpr qsizetype limit = HttpAnswerParser::maximumAnswerSize;
+            const qsizetype length = limit - head(limit).size() + (behaviour == Behaviour::AnswerOverLimit ? 1 : 0);
+            socket->write(head(length) + QByteArray(length, 'b'));
+            break;
+        }
+        }
+    }
+
+    void feed(QTcpSocket *socket)
+    {
+        constexpr qint64 total = qint64(256) << 20;
+        if (sent >= total || socket->bytesToWrite() > 0)
+            return;
+        const QByteArray block(qsizetype(16) * 1024, 'e');
+        if (behaviour == Behaviour::EndlessBody)
+            sent += socket->write(block);
+        else if (behaviour == Behaviour::EndlessChunks)
+            sent += socket->write("4000\r\n" + block + "\r\n");
+    }
+
+    Behaviour behaviour;
+    QByteArray received;
+    QTimer trickle;
+};
 }
+
+Q_DECLARE_METATYPE(Behaviour)
 
 class TestPylonVpnHttpAdmin : public QObject
 {
@@ -47,6 +157,10 @@ private slots:
     void unusableHost_data();
     void unusableHost();
     void loginAloneIsABatch();
+    void oneRequestWhateverTheServerDoes_data();
+    void oneRequestWhateverTheServerDoes();
+    void cookieBelongsToItsHost_data();
+    void cookieBelongsToItsHost();
 
 private:
     int commandRequests() const;
@@ -74,6 +188,7 @@ void TestPylonVpnHttpAdmin::cleanup()
     delete admin;
     delete server;
     PylonVpnHttpAdmin::setPortForTesting(0);
+    PylonVpnHttpAdmin::setTransferTimeoutForTesting(0);
 }
 
 int TestPylonVpnHttpAdmin::commandRequests() const
@@ -291,11 +406,10 @@ void TestPylonVpnHttpAdmin::failure()
 
     QTRY_COMPARE(errorSpy->size(), 1);
     QCOMPARE(doneSpy->size(), 0);
-    // (A connection closed before any answer has the network layer send the login again.)
-    QVERIFY(!server->requests.isEmpty());
+    QCOMPARE(server->requests.size(), atLogin ? 1 : 2);
     QCOMPARE(commandRequests(), atLogin ? 0 : 1);
-    // Failed replies are released like the others.
-    QTRY_VERIFY(admin->findChildren<QNetworkReply *>().isEmpty());
+    // Failed exchanges are released like the others.
+    QTRY_VERIFY(admin->findChildren<HttpExchange *>().isEmpty());
 
     // The queue was dropped: a later login finds nothing queued and ends the batch at once.
     failing = false;
@@ -313,7 +427,7 @@ void TestPylonVpnHttpAdmin::connectionRefused()
     QCOMPARE(errorSpy->size(), 0);
     QTRY_COMPARE(errorSpy->size(), 1);
     QCOMPARE(doneSpy->size(), 0);
-    QTRY_VERIFY(admin->findChildren<QNetworkReply *>().isEmpty());
+    QTRY_VERIFY(admin->findChildren<HttpExchange *>().isEmpty());
 
     PylonVpnHttpAdmin::setPortForTesting(server->port());
     admin->login(QStringLiteral("root"), QStringLiteral("secret"));
@@ -350,6 +464,82 @@ void TestPylonVpnHttpAdmin::loginAloneIsABatch()
     QTRY_COMPARE(doneSpy->size(), 1);
     QCOMPARE(errorSpy->size(), 0);
     QCOMPARE(server->requests.size(), 1);
+}
+
+void TestPylonVpnHttpAdmin::oneRequestWhateverTheServerDoes_data()
+{
+    QTest::addColumn<Behaviour>("behaviour");
+    QTest::addColumn<bool>("fails");
+
+    QTest::newRow("closed right after accepting") << Behaviour::CloseOnAccept << true;
+    QTest::newRow("closed after reading the request") << Behaviour::CloseAfterRequest << true;
+    QTest::newRow("closed in the middle of the headers") << Behaviour::CloseInHeaders << true;
+    QTest::newRow("reset after reading the request") << Behaviour::ResetAfterRequest << true;
+    QTest::newRow("endless body") << Behaviour::EndlessBody << true;
+    QTest::newRow("endless chunked body") << Behaviour::EndlessChunks << true;
+    QTest::newRow("body trickled past the deadline") << Behaviour::TrickledBody << true;
+    QTest::newRow("answer one byte over 64 KiB") << Behaviour::AnswerOverLimit << true;
+    QTest::newRow("answer of exactly 64 KiB") << Behaviour::AnswerAtLimit << false;
+}
+
+// Each login reaches the server once, whatever it does then, and ends the batch once. The
+// endless answers must fail by their size: the deadline is far away for them.
+void TestPylonVpnHttpAdmin::oneRequestWhateverTheServerDoes()
+{
+    QFETCH(Behaviour, behaviour);
+    QFETCH(bool, fails);
+
+    RawServer raw(behaviour);
+    QVERIFY(raw.server.isListening());
+    PylonVpnHttpAdmin::setPortForTesting(raw.server.serverPort());
+    PylonVpnHttpAdmin::setTransferTimeoutForTesting(behaviour == Behaviour::TrickledBody ? 1000 : hangMs);
+    admin->rebootRouter(QStringLiteral("root"), QStringLiteral("secret"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(doneSpy->size() + errorSpy->size(), 1, hangMs);
+    QCOMPARE(errorSpy->size(), fails ? 1 : 0);
+    // A good login is followed by the command; nothing else is sent, nothing sent again.
+    const int exchanges = fails ? 1 : 2;
+    QCOMPARE(raw.connections, exchanges);
+    QCOMPARE(raw.requests, behaviour == Behaviour::CloseOnAccept ? 0 : exchanges);
+    // Nothing comes late: no second connection, no second signal.
+    QTRY_VERIFY(admin->findChildren<HttpExchange *>().isEmpty());
+    QCoreApplication::processEvents();
+    QCOMPARE(doneSpy->size() + errorSpy->size(), 1);
+    QCOMPARE(raw.connections, exchanges);
+}
+
+void TestPylonVpnHttpAdmin::cookieBelongsToItsHost_data()
+{
+    QTest::addColumn<QString>("secondHost");
+    QTest::addColumn<bool>("kept");
+
+    QTest::newRow("same address again") << QStringLiteral("127.0.0.1") << true;
+    QTest::newRow("another address") << QStringLiteral("localhost") << false;
+}
+
+// After a session with one router, a command for another carries no cookie and no path of
+// the first; the same router keeps its session.
+void TestPylonVpnHttpAdmin::cookieBelongsToItsHost()
+{
+    QFETCH(QString, secondHost);
+    QFETCH(bool, kept);
+
+    bool first = true;
+    server->setHandler([&](const Request &request) {
+        return isLogin(request) && first ? loginAccepted("sysauth=first-router; path=/one") : Response();
+    });
+    admin->rebootRouter(QStringLiteral("root"), QStringLiteral("secret"));
+    QTRY_COMPARE(doneSpy->size(), 1);
+
+    first = false;
+    admin->setHost(secondHost);
+    admin->restartFirewall(QStringLiteral("root"), QStringLiteral("secret"));
+    QTRY_COMPARE(doneSpy->size(), 2);
+    QCOMPARE(server->requests.size(), 4);
+    const Request command = server->requests.at(3);
+    QCOMPARE(command.header("Cookie"), kept ? QByteArray("sysauth=first-router; path=/one") : QByteArray(""));
+    QCOMPARE(command.path(), kept ? QByteArray("/one/admin/status/iptables") : QByteArray("/admin/status/iptables"));
+    QCOMPARE(command.header("Host"), secondHost.toLatin1() + ':' + QByteArray::number(server->port()));
 }
 
 QTEST_GUILESS_MAIN(TestPylonVpnHttpAdmin)

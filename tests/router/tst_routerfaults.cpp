@@ -7,6 +7,7 @@
 #include "support/scripteddialogs.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
@@ -33,6 +34,27 @@ bool isLogin(const Request &request)
     return request.path() == "/cgi-bin/luci";
 }
 
+// The temporary files below a server's root (".<name>.part").
+QStringList temporaries(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
+}
+
+bool writeFile(const QString &name, const QByteArray &content)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+const QByteArray oldNetwork = "config interface 'lan'\n\toption proto 'static'\n";
+
+// Where a stalled server stops answering.
+enum class Stall { Greeting, AfterUser, AfterPass, AfterPreliminary, BeforeFinal };
+
 QByteArray largeFile()
 {
     QByteArray large(32 << 20, 'x');
@@ -53,6 +75,7 @@ struct Run
 } // namespace
 
 Q_DECLARE_METATYPE(FakeHttpServer::Response)
+Q_DECLARE_METATYPE(Stall)
 
 // A router that fails in the middle of an exchange: a web interface that never answers, an
 // FTP server that dies or hangs during a store.
@@ -69,6 +92,8 @@ private slots:
     void ftpServerDiesDuringStore_data();
     void ftpServerDiesDuringStore();
     void ftpServerHangsDuringStore();
+    void ftpServerStalls_data();
+    void ftpServerStalls();
 
 private:
     // Uploads through the dialog, run modally for real; `during` sees the dialog as it opens.
@@ -89,6 +114,8 @@ void tst_RouterFaults::cleanup()
     PylonVpnHttpAdmin::setPortForTesting(0);
     PylonVpnHttpAdmin::setTransferTimeoutForTesting(0);
     FtpProgressDialog::setUploadPort(21);
+    FtpClient::setStallTimeoutForTesting(0);
+    FtpClient::setShutDownTimeoutForTesting(0);
 }
 
 void tst_RouterFaults::httpWithoutAnswer_data()
@@ -116,7 +143,7 @@ void tst_RouterFaults::httpWithoutAnswer_data()
     QTest::newRow("slow answers within the time") << slow << slow << 2 << false;
 }
 
-// A request with no answer for the transfer time ends the batch with error(), once; the
+// A request without a complete answer by its deadline ends the batch with error(), once; the
 // connection that hung is closed.
 void tst_RouterFaults::httpWithoutAnswer()
 {
@@ -146,7 +173,8 @@ void tst_RouterFaults::httpWithoutAnswer()
     if (fails) {
         // Not before the time is up.
         QVERIFY2(elapsed >= transferTimeout - 100, qPrintable(QString::number(elapsed)));
-        QTRY_COMPARE(server.closedByClient, 1);
+        // Every request has a connection of its own, which the client closes.
+        QTRY_COMPARE(server.closedByClient, requests);
     }
     // Nothing follows: no second signal from the reply that was given up.
     QTest::qWait(transferTimeout + 500);
@@ -199,6 +227,7 @@ void tst_RouterFaults::ftpServerDiesDuringStore()
     if (realServer) {
         QVERIFY2(pyftpdlib.start(user, password), qPrintable(pyftpdlib.log()));
         QVERIFY(QDir().mkpath(pyftpdlib.root() + QStringLiteral("/etc/config")));
+        QVERIFY(writeFile(pyftpdlib.root() + QStringLiteral("/etc/config/large"), oldNetwork));
         port = pyftpdlib.port();
     } else {
         QVERIFY(fake.listen());
@@ -232,64 +261,133 @@ void tst_RouterFaults::ftpServerDiesDuringStore()
     QCOMPARE(messages[0].icon, QMessageBox::Critical);
     QCOMPARE(messages[0].title, QStringLiteral("Error"));
     QCOMPARE(messages[0].text, QStringLiteral("Can not send file to the server."));
+    // With the connection gone the client has nothing to say; it goes at once.
     QTRY_VERIFY(run.client.isNull());
     if (realServer) {
         QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/first")), QByteArray("small\n"));
         QVERIFY(!QFile::exists(pyftpdlib.root() + QStringLiteral("/etc/config/after")));
+        // Back up, the server still has the old file whole; the cut-short temporary stays,
+        // hidden, until the next upload of that file stores over it and renames it away.
+        QVERIFY2(pyftpdlib.start(user, password), qPrintable(pyftpdlib.log()));
+        QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/large")), oldNetwork);
+        qInfo("temporary files left by the dead server: %s", qPrintable(temporaries(pyftpdlib.root()).join(u' ')));
+        dialogs.reset();
+        dialogs = std::make_unique<ScriptedDialogs>();
+        const Run again = upload(pyftpdlib.port(), files, [](FtpProgressDialog *) {});
+        QVERIFY(!again.hung);
+        QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
+        QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/large")), large);
+        QTRY_VERIFY(again.client.isNull());
+        QCOMPARE(temporaries(pyftpdlib.root()), QStringList());
     } else {
         QVERIFY(fake.stored.isEmpty());
-        QCOMPARE(fake.commands.count("STOR /etc/config/large"), 1);
+        QCOMPARE(fake.commands.count("STOR /etc/config/.large.part"), 1);
         QVERIFY(!fake.commands.contains("STOR /etc/config/after"));
     }
     qInfo("upload ended %lld ms after it began", run.milliseconds);
 }
 
-// A server that stops answering in the middle of a store leaves the upload waiting (the
-// client has no time limit of its own); the dialog's Cancel ends it and releases the client.
+// A real server that stops answering in the middle of a store: the upload gives up after the
+// time without progress, with the store's message. Once the server goes on, the client,
+// still there after the dialog, aborts the store and removes its temporary file: the old file
+// is untouched.
 void tst_RouterFaults::ftpServerHangsDuringStore()
 {
     PyftpdlibServer pyftpdlib;
     QVERIFY2(pyftpdlib.start(user, password), qPrintable(pyftpdlib.log()));
     QVERIFY(QDir().mkpath(pyftpdlib.root() + QStringLiteral("/etc/config")));
+    QVERIFY(writeFile(pyftpdlib.root() + QStringLiteral("/etc/config/large"), oldNetwork));
+    FtpClient::setStallTimeoutForTesting(1000);
     const QByteArray large = largeFile();
     const QList<ConfigExport::File> files = {{QStringLiteral("/etc/config/large"), large},
                                              {QStringLiteral("/etc/config/after"), "after\n"}};
     bool paused = false;
-    qint64 progressAtCancel = -1;
-    qint64 lastProgress = 0;
-    bool runningAtCancel = false;
     const Run run = upload(pyftpdlib.port(), files, [&](FtpProgressDialog *dialog) {
-        QPointer<FtpClient> client = dialog->client();
-        // Named captures: these lambdas run after the one that made them has returned.
-        connect(client, &FtpClient::dataTransferProgress, dialog,
-                [&paused, &lastProgress, &progressAtCancel, &runningAtCancel, &large, &pyftpdlib, dialog,
-                 client](qint64 done, qint64 total) {
-            lastProgress = done;
+        // Named captures: this lambda runs after the one that made it has returned.
+        connect(dialog->client(), &FtpClient::dataTransferProgress, dialog,
+                [&paused, &large, &pyftpdlib](qint64 done, qint64 total) {
             if (paused || total != large.size() || done < (1 << 20))
                 return;
             paused = true;
             pyftpdlib.pause();
-            // The user waits a while, sees nothing move and presses Cancel.
-            QTimer::singleShot(1500, dialog, [&progressAtCancel, &lastProgress, &runningAtCancel, dialog, client] {
-                progressAtCancel = lastProgress;
-                runningAtCancel = client && client->currentCommand() == FtpClient::Put;
-                if (auto *cancel = dialog->findChild<QPushButton *>())
-                    cancel->click();
-            });
         });
     });
     pyftpdlib.resume();
 
     QVERIFY(!run.hung);
     QVERIFY(paused);
-    // Still storing when the user gave up, with the file not through.
-    QVERIFY(runningAtCancel);
-    QVERIFY(progressAtCancel < large.size());
-    QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
+    const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
+    QCOMPARE(messages.size(), qsizetype(1));
+    QCOMPARE(messages[0].text, QStringLiteral("Can not send file to the server."));
+    QTRY_VERIFY(pyftpdlib.log().contains(QStringLiteral("<- QUIT")));
     QTRY_VERIFY(run.client.isNull());
+    const QString log = pyftpdlib.log();
+    QVERIFY(log.contains(QStringLiteral("<- ABOR")));
+    QVERIFY(log.contains(QStringLiteral("<- DELE /etc/config/.large.part")));
+    QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/large")), oldNetwork);
+    QCOMPARE(temporaries(pyftpdlib.root()), QStringList());
     QVERIFY(!QFile::exists(pyftpdlib.root() + QStringLiteral("/etc/config/after")));
-    qInfo("upload cancelled %lld ms after it began, %lld of %lld bytes handed over", run.milliseconds,
-          progressAtCancel, qint64(large.size()));
+    qInfo("upload gave up %lld ms after it began", run.milliseconds);
+}
+
+void tst_RouterFaults::ftpServerStalls_data()
+{
+    QTest::addColumn<Stall>("stall");
+    QTest::addColumn<QString>("text");
+
+    const QString noConnection = QStringLiteral("No connection to the server.");
+    const QString cannotSend = QStringLiteral("Can not send file to the server.");
+    QTest::newRow("silent after accepting") << Stall::Greeting << noConnection;
+    QTest::newRow("silent after USER") << Stall::AfterUser << noConnection;
+    QTest::newRow("silent after PASS") << Stall::AfterPass << noConnection;
+    QTest::newRow("takes no data after 150") << Stall::AfterPreliminary << cannotSend;
+    QTest::newRow("no 226 after the data") << Stall::BeforeFinal << cannotSend;
+}
+
+// A server that stops answering ends the upload after the time without progress, with the
+// message of the phase it hung in; a store that hung is aborted and its temporary removed.
+void tst_RouterFaults::ftpServerStalls()
+{
+    QFETCH(Stall, stall);
+    QFETCH(QString, text);
+
+    FakeFtpServer fake;
+    QVERIFY(fake.listen());
+    QByteArray content = oldNetwork;
+    switch (stall) {
+    case Stall::Greeting:
+        fake.greeting.clear();
+        break;
+    case Stall::AfterUser:
+        fake.replies.insert("USER", QByteArray());
+        break;
+    case Stall::AfterPass:
+        fake.replies.insert("PASS", QByteArray());
+        break;
+    case Stall::AfterPreliminary:
+        fake.takeData = false;
+        // More than the connection's buffers hold.
+        content = largeFile();
+        break;
+    case Stall::BeforeFinal:
+        fake.storeFinal.clear();
+        break;
+    }
+    FtpClient::setStallTimeoutForTesting(1000);
+    FtpClient::setShutDownTimeoutForTesting(hangMs);
+    const Run run = upload(fake.port(), {{QStringLiteral("/etc/config/network"), content}}, [](FtpProgressDialog *) {});
+
+    QVERIFY(!run.hung);
+    const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
+    QCOMPARE(messages.size(), qsizetype(1));
+    QCOMPARE(messages[0].text, text);
+    QTRY_VERIFY(run.client.isNull());
+    if (stall == Stall::AfterPreliminary || stall == Stall::BeforeFinal) {
+        QVERIFY(fake.commands.contains("ABOR"));
+        QVERIFY(fake.commands.contains("DELE /etc/config/.network.part"));
+        QCOMPARE(fake.commands.constLast(), QByteArray("QUIT"));
+    }
+    QVERIFY(!fake.stored.contains(QStringLiteral("/etc/config/network")));
 }
 
 QTEST_MAIN(tst_RouterFaults)

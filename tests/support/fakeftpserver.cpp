@@ -120,6 +120,8 @@ void FakeFtpServer::handleCommand(const QByteArray &line)
         send("200 Type set.\r\n");
     else if (verb == "CWD")
         send("250 Directory changed.\r\n");
+    else if (verb == "NOOP")
+        send("200 NOOP ok.\r\n");
     else if (verb == "PORT") {
         const QList<QByteArray> numbers = argument.split(',');
         if (numbers.size() == 6) {
@@ -132,8 +134,28 @@ void FakeFtpServer::handleCommand(const QByteArray &line)
         }
     } else if (verb == "STOR")
         startStore(QString::fromUtf8(argument));
-    else if (verb == "ABOR")
+    else if (verb == "ABOR") {
+        if (storing) {
+            storing = false;
+            if (dataSocket)
+                dataSocket->abort();
+            send("426 Transfer aborted.\r\n");
+        }
         send("226 Abort successful.\r\n");
+    } else if (verb == "RNFR") {
+        renameFrom = QString::fromUtf8(argument);
+        send(stored.contains(renameFrom) ? "350 Ready for RNTO.\r\n" : "550 No such file.\r\n");
+    } else if (verb == "RNTO") {
+        if (stored.contains(renameFrom)) {
+            stored.insert(QString::fromUtf8(argument), stored.take(renameFrom));
+            send("250 Renamed.\r\n");
+        } else {
+            send("503 RNFR first.\r\n");
+        }
+        renameFrom.clear();
+    } else if (verb == "DELE") {
+        send(stored.remove(QString::fromUtf8(argument)) ? "250 Deleted.\r\n" : "550 No such file.\r\n");
+    }
     else if (verb == "QUIT") {
         send("221 Goodbye.\r\n");
         if (pieceSize <= 0)
@@ -211,6 +233,11 @@ void FakeFtpServer::acceptData()
             socket->deleteLater();
             continue;
         }
+        if (!takeData) {
+            // Qt stops reading from the system once this much waits: the sender's side fills.
+            socket->setReadBufferSize(4096);
+            continue;
+        }
         connect(socket, &QIODevice::readyRead, this, &FakeFtpServer::dataReadyRead);
         connect(socket, &QAbstractSocket::disconnected, this, &FakeFtpServer::dataFinished);
     }
@@ -218,7 +245,7 @@ void FakeFtpServer::acceptData()
 
 void FakeFtpServer::dataReadyRead()
 {
-    if (storing && dataSocket)
+    if (storing && dataSocket && takeData)
         storeData += dataSocket->readAll();
 }
 

@@ -12,7 +12,8 @@ class QTcpServer;
 class QTcpSocket;
 
 // A scripted FTP server on 127.0.0.1 for byte-exact replies. By default it answers like a
-// plain server (any user and password, PASV, PORT, STOR into memory); every reply can be
+// plain server (any user and password, PASV, PORT, STOR into memory, RNFR/RNTO and DELE on
+// what it stored, ABOR of a running store with 426 and 226); every reply can be
 // replaced by raw bytes, multi-line or malformed ones included, and replies can be sent in
 // small pieces. One control connection at a time.
 class FakeFtpServer final : public QObject
@@ -44,6 +45,8 @@ public:
     QByteArray storePreliminary = "150 Ok to send data.\r\n";
     QByteArray storeFinal = "226 Transfer complete.\r\n";
     StoreEnd storeEnd = FinalAfterData;
+    // When false, the bytes of a store are left unread: a server that hangs after its 150.
+    bool takeData = true;
     // When not 0, every reply goes out in pieces of this many bytes, one per event loop turn.
     int pieceSize = 0;
 
@@ -76,6 +79,7 @@ private:
     quint16 activePort = 0;
     QPointer<QTcpSocket> dataSocket;
     QString storeName;
+    QString renameFrom;
     QByteArray storeData;
     bool storing = false;
     QByteArrayList outgoing;

@@ -37,6 +37,8 @@ bool PyftpdlibServer::start(const QString &user, const QString &password)
 bool PyftpdlibServer::startOnce(const QString &user, const QString &password)
 {
     stop();
+    // The log of a run before would announce the server at once.
+    output.clear();
     serverPort = freeLoopbackPort();
     if (serverPort == 0 || !rootDir.isValid())
         return false;
@@ -49,7 +51,9 @@ bool PyftpdlibServer::startOnce(const QString &user, const QString &password)
                    QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
                    QStringLiteral("-p"), QString::number(serverPort), QStringLiteral("-w"),
                    QStringLiteral("-d"), rootDir.path(),
-                   QStringLiteral("-u"), user, QStringLiteral("-P"), password});
+                   QStringLiteral("-u"), user, QStringLiteral("-P"), password,
+                   // Every command and reply in the log ("<- ABOR", "-> 226 ...").
+                   QStringLiteral("-D")});
     if (!process.waitForStarted(10000))
         return false;
     // pyftpdlib announces the listening socket once it is bound.

@@ -15,6 +15,7 @@ public:
     Q_DISABLE_COPY_MOVE(PyftpdlibServer)
 
     // Starts the server and waits until it listens; false (see log()) when it did not come up.
+    // Once stopped, it can be started again on the same root (at another port).
     bool start(const QString &user, const QString &password);
     // Kills the server (SIGKILL): its connections end as the kernel closes them.
     void stop();
@@ -26,7 +27,8 @@ public:
     quint16 port() const { return serverPort; }
     // The directory the user sees as "/".
     QString root() const { return rootDir.path(); }
-    // What the server wrote so far (its log goes to standard error).
+    // What the server wrote since it was last started (its log goes to standard error),
+    // every command and reply included.
     QString log();
     // The bytes of a file below the root, by its path on the server.
     QByteArray file(const QString &path) const;

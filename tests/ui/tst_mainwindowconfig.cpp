@@ -162,9 +162,12 @@ void tst_MainWindowConfig::extractRefusesHostilePathsInOneMessage()
     QTemporaryDir outside;
     QTemporaryDir target;
     QVERIFY(QFile::link(outside.path(), target.filePath(QStringLiteral("planted"))));
+    // A directory where a file goes: that file cannot be written, which the same message says.
+    QVERIFY(QDir(target.path()).mkdir(QStringLiteral("occupied")));
     const QString fileName = writeExport(exportText(document({{"/../escaped", "x"},
                                                               {"/good", "kept"},
                                                               {"//etc/passwd", "x"},
+                                                              {"/occupied", "x"},
                                                               {"/planted/evil", "x"}})));
 
     dialogs->answerText(fileName);
@@ -179,9 +182,14 @@ void tst_MainWindowConfig::extractRefusesHostilePathsInOneMessage()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.first().icon, QMessageBox::Critical);
     QCOMPARE(messages.first().title, QStringLiteral("Error"));
+    const QString text = messages.first().text;
+    const QString unwritten = QStringLiteral("These files could not be written; any file of the same name was left "
+                                             "as it was:\n/occupied");
+    QVERIFY2(text.endsWith(unwritten), qPrintable(text));
     for (const char *path : {"/../escaped", "//etc/passwd", "/planted/evil"})
-        QVERIFY2(messages.first().text.contains(QLatin1String(path)), path);
-    QVERIFY(!messages.first().text.contains(QLatin1String("/good")));
+        QVERIFY2(text.left(text.indexOf(unwritten)).contains(QLatin1String(path)), path);
+    QVERIFY(!text.contains(QLatin1String("/good")));
+    QVERIFY(QFileInfo(target.filePath(QStringLiteral("occupied"))).isDir());
 }
 
 void tst_MainWindowConfig::stopsSilently_data()
