@@ -10,7 +10,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 // Makes the Debian package from the build tree as scripts/package does (CPack packs the
 // binary that is already built), unpacks it with dpkg-deb into a temporary root and checks
@@ -310,6 +309,14 @@ void tst_Install::startsInPolish()
     store.close();
     QProcessEnvironment environment = userEnvironment(home.path());
     environment.insert(QStringLiteral("DISPLAY"), display);
+    // In the sanitizer build: libxkbcommon-x11, under Qt's X11 platform, hands strndup() a
+    // name bounded by its length and without a terminator, which strndup allows and ASan's
+    // strict string check reports.
+    QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    if (!sanitizer.isEmpty()) {
+        sanitizer.replace(QLatin1String("strict_string_checks=1"), QLatin1String("strict_string_checks=0"));
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), sanitizer);
+    }
 
     QProcess program;
     program.setProcessEnvironment(environment);
@@ -324,7 +331,8 @@ void tst_Install::startsInPolish()
     const QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired() && program.state() == QProcess::Running
            && !windows.contains(QLatin1String("\"Adres IP routera\""))) {
-        QThread::msleep(200);
+        // Also notices the program's end.
+        program.waitForFinished(200);
         windows = QString::fromUtf8(run(xwininfo, {QStringLiteral("-root"), QStringLiteral("-tree")}, onDisplay).output);
     }
     const bool running = program.state() == QProcess::Running;
@@ -333,9 +341,10 @@ void tst_Install::startsInPolish()
     server.terminate();
     server.waitForFinished(10000);
 
-    QVERIFY2(running, program.readAllStandardError().constData());
-    QVERIFY2(windows.contains(QLatin1String("\"Pylon Router\": (\"pylon-router\" \"Pylon Router\")")), qPrintable(windows));
-    QVERIFY2(windows.contains(QLatin1String("\"Adres IP routera\"")), qPrintable(windows));
+    const QString said = windows + QString::fromLocal8Bit(program.readAllStandardError());
+    QVERIFY2(running, qPrintable(said));
+    QVERIFY2(windows.contains(QLatin1String("\"Pylon Router\": (\"pylon-router\" \"Pylon Router\")")), qPrintable(said));
+    QVERIFY2(windows.contains(QLatin1String("\"Adres IP routera\"")), qPrintable(said));
 }
 
 QTEST_GUILESS_MAIN(tst_Install)
