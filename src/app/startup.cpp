@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/settingskeys.h"
+#include "app/version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,12 +42,12 @@ QString Startup::organizationDomain()
 
 QString Startup::applicationName()
 {
-    return QStringLiteral("Pylon Router");
+    return Version::applicationName;
 }
 
 QString Startup::applicationVersion()
 {
-    return QStringLiteral("2.4");
+    return Version::applicationVersion;
 }
 
 void Startup::setIdentity()

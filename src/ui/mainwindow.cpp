@@ -239,7 +239,7 @@ void MainWindow::createActions()
     reconnectAction->setObjectName(QStringLiteral("reconnectAction"));
     connect(reconnectAction, &QAction::triggered, this, &MainWindow::openVpnReconnect);
 
-    updateAction = new UpdateAction(QStringLiteral("pylon"), QStringLiteral("Pylon Router"), QStringLiteral("2.4"),
+    updateAction = new UpdateAction(QStringLiteral("pylon"), Startup::applicationName(), Startup::applicationVersion(),
                                     QStringLiteral("0"), this, QLatin1String(updateServerBaseUrl));
     updateAction->setObjectName(QStringLiteral("updateAction"));
     connect(updateAction, &UpdateAction::updateAvaliable, this, &MainWindow::setUpdateIconSlot);
