@@ -47,8 +47,3 @@ void CommandLine::answer(const QCoreApplication &application)
     // process() returned: the arguments asked for nothing to answer after all.
     parser.showHelp(1);
 }
-
-void CommandLine::process(const QCoreApplication &application)
-{
-    parser.process(application);
-}

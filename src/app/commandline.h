@@ -33,10 +33,6 @@ public:
     // the application must be a GUI one (it takes them out).
     [[noreturn]] void answer(const QCoreApplication &application);
 
-    // Parses what the application object left of the arguments: names an unknown option and
-    // exits with 1, or returns.
-    void process(const QCoreApplication &application);
-
 private:
     QCommandLineParser parser;
     QCommandLineOption helpOption;

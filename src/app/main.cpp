@@ -24,8 +24,9 @@ int main(int argc, char *argv[])
         commandLine.answer(*application);
     }
 
+    // Any other argument goes to the application object, which takes Qt's options; the rest
+    // is ignored, as it always was.
     QApplication application(argc, argv);
-    commandLine.process(application);
     Startup startup(&application);
     startup.run();
 
