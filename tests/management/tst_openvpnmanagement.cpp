@@ -991,7 +991,9 @@ void TestOpenVpnManagement::randomLinesKeepTheQueueConsistent()
             m.sendPrivKeyPassword(QStringLiteral("p"));
         }
         QCOMPARE(m.commands.size(), m.commandTypes.size());
-        QVERIFY(m.currentCommand >= OpenVpnManagement::MsgNone && m.currentCommand <= OpenVpnManagement::MsgPassword);
+        // The queue never stalls: with no reply and no answer awaited, nothing waits in it.
+        if (m.currentCommand == OpenVpnManagement::MsgNone && !m.passwordPending)
+            QCOMPARE(m.commands.size(), 0);
     }
 
     // Answer everything that is still awaited; the client then works as ever.
