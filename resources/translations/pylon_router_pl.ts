@@ -475,6 +475,31 @@ zarządzania OpenVPN.</translation>
         <source>and %1 more</source>
         <translation>i jeszcze %1</translation>
     </message>
+    <message>
+        <source>The previous password was wrong.
+Management interface password:</source>
+        <translation>Poprzednie hasło było błędne.
+Hasło interfejsu zarządzania:</translation>
+    </message>
+    <message>
+        <source>The client %1 was not disconnected. OpenVPN answered: %2</source>
+        <translation>Klient %1 nie został rozłączony. Odpowiedź OpenVPN: %2</translation>
+    </message>
+    <message>
+        <source>The name of this client is too long to be sent to OpenVPN. It was not disconnected.</source>
+        <translation>Nazwa tego klienta jest zbyt długa, by wysłać ją do OpenVPN. Klient nie został rozłączony.</translation>
+    </message>
+    <message>
+        <source>The text entered is too long to be sent to OpenVPN. Nothing was sent.</source>
+        <translation>Wpisany tekst jest zbyt długi, by wysłać go do OpenVPN. Nic nie zostało wysłane.</translation>
+    </message>
+</context>
+<context>
+    <name>OpenVpnManagement</name>
+    <message>
+        <source>OpenVPN did not accept the management interface password and closed the connection.</source>
+        <translation>OpenVPN nie przyjął hasła interfejsu zarządzania i zamknął połączenie.</translation>
+    </message>
 </context>
 <context>
     <name>QtTelnet</name>

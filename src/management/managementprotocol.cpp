@@ -27,6 +27,11 @@ bool isLineBreak(QChar c)
     return c == u'\r' || c == u'\n';
 }
 
+bool endsCommand(QChar c)
+{
+    return isLineBreak(c) || c == u'\0';
+}
+
 } // namespace
 
 Notification notificationKind(QStringView line)
@@ -93,7 +98,7 @@ bool repliesWithHistory(QStringView command)
 QString singleLine(const QString &value)
 {
     QString line = value;
-    line.removeIf(isLineBreak);
+    line.removeIf(endsCommand);
     return line;
 }
 
@@ -103,7 +108,7 @@ QString quoted(const QString &value)
     result.reserve(value.size() + 2);
     result += u'"';
     for (const QChar c : value) {
-        if (isLineBreak(c))
+        if (endsCommand(c))
             continue;
         if (c == u'\\' || c == u'"')
             result += u'\\';

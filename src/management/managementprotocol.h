@@ -32,10 +32,19 @@ QStringView stateWord(QStringView line);
 // "log on all", "state 5", ...) rather than by a single line (the "on" and "off" forms).
 bool repliesWithHistory(QStringView command);
 
-// The value with every CR and LF removed, so that it cannot end its command line early.
+// OpenVPN 2.6 collects a command line in a buffer of 1024 bytes (its CR is not kept, its LF
+// is): a line of up to 1023 bytes is taken whole. Of a longer one the first 1024 bytes are
+// thrown away, the next byte is lost, and whatever follows becomes a command of its own. No
+// longer line is ever sent; the margin allows for a daemon that counts the CR as well.
+constexpr qsizetype maxLineBytes = 1000;
+// OpenVPN's option lexer refuses an argument of more than 256 bytes (after unquoting).
+constexpr qsizetype maxValueBytes = 256;
+
+// The value with every CR, LF and NUL removed, so that it cannot end its command line early
+// (OpenVPN drops a NUL, and a C string would end at it).
 QString singleLine(const QString &value);
 
-// The value as one argument for OpenVPN's option lexer: CR and LF removed, backslash and
+// The value as one argument for OpenVPN's option lexer: CR, LF and NUL removed, backslash and
 // double quote escaped by a backslash, the whole enclosed in double quotes. Unquoted, the
 // lexer would cut the value at a space and refuse a backslash.
 QString quoted(const QString &value);

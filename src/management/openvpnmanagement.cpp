@@ -12,6 +12,8 @@ namespace {
 // OpenVPN sends its management password prompt without a line end.
 constexpr QByteArrayView enterPassword("ENTER PASSWORD:");
 constexpr QByteArrayView success("SUCCESS:");
+// What an older OpenVPN says before it asks again.
+constexpr QByteArrayView badPassword("ERROR: bad password");
 
 constexpr QLatin1StringView holdWaiting("Waiting for hold release");
 constexpr QLatin1StringView holdSucceeded("hold release succeeded");
@@ -78,6 +80,8 @@ void OpenVpnManagement::connectToHost(const QString &host, quint16 port)
     currentCommand = MsgNone;
     responseLines.clear();
     passwordPending = false;
+    managementPasswordAsked = false;
+    managementPasswordSent = false;
     timer.start();
 }
 
@@ -88,10 +92,14 @@ void OpenVpnManagement::connectToHost(const QString &host)
 
 void OpenVpnManagement::close()
 {
-    if (!managementActive)
+    // A connection that has said nothing yet is left alone; one that asked for the
+    // management password has begun its conversation.
+    if (!managementActive && !managementPasswordAsked)
         return;
     // Cleared first: closing the socket reports the disconnection, which calls back here.
     managementActive = false;
+    managementPasswordAsked = false;
+    managementPasswordSent = false;
     ++connectionSerial;
     timer.stop();
     QtTelnet::close();
@@ -177,9 +185,16 @@ void OpenVpnManagement::getStatus()
     prepareCommand(MsgStatus, QStringLiteral("status 2"));
 }
 
-void OpenVpnManagement::kill(const QString &instance)
+bool OpenVpnManagement::kill(const QString &instance)
 {
+    if (!conversationOpen())
+        return false;
+    if (!fitsValue(instance)) {
+        emit commandRefused(MsgKill);
+        return false;
+    }
     prepareCommand(MsgKill, QStringLiteral("kill ") + ManagementProtocol::quoted(instance));
+    return true;
 }
 
 void OpenVpnManagement::sendHupSignal()
@@ -215,6 +230,12 @@ void OpenVpnManagement::queueFront(MessageType type, const QString &command)
 
 void OpenVpnManagement::sendPrivKeyPassword(const QString &password, bool retry)
 {
+    if (!conversationOpen())
+        return;
+    if (!fitsValue(password)) {
+        refuse(MsgPassword, &OpenVpnManagement::privKeyPasswordRequest);
+        return;
+    }
     queueFront(MsgPassword, QStringLiteral("password \"Private Key\" ") + ManagementProtocol::quoted(password));
     queueFront(MsgAuthRetry, authRetryLine(retry));
     passwordPending = false;
@@ -228,6 +249,12 @@ void OpenVpnManagement::sendPrivKeyPassword(const QString &password)
 
 void OpenVpnManagement::sendAuthData(const QString &username, const QString &password, bool retry)
 {
+    if (!conversationOpen())
+        return;
+    if (!fitsValue(username) || !fitsValue(password)) {
+        refuse(MsgPassword, &OpenVpnManagement::authRequest);
+        return;
+    }
     queueFront(MsgPassword, QStringLiteral("password \"Auth\" ") + ManagementProtocol::quoted(password));
     queueFront(MsgPassword, QStringLiteral("username \"Auth\" ") + ManagementProtocol::quoted(username));
     queueFront(MsgAuthRetry, authRetryLine(retry));
@@ -242,14 +269,56 @@ void OpenVpnManagement::sendAuthData(const QString &username, const QString &pas
 
 void OpenVpnManagement::sendManagementPassword(const QString &password)
 {
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
     // OpenVPN compares this line whole, so it is not quoted; only a line break could harm.
-    sendData(ManagementProtocol::singleLine(password));
+    const QString line = ManagementProtocol::singleLine(password);
+    if (!fitsLine(line)) {
+        refuse(MsgPassword, &OpenVpnManagement::managementPasswordRequest);
+        return;
+    }
+    sendData(line);
+    managementPasswordSent = true;
     passwordPending = false;
     timer.start();
 }
 
+bool OpenVpnManagement::conversationOpen() const
+{
+    return managementActive && socket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool OpenVpnManagement::fitsValue(const QString &value)
+{
+    return bytesFromLine(ManagementProtocol::singleLine(value)).size() <= ManagementProtocol::maxValueBytes;
+}
+
+bool OpenVpnManagement::fitsLine(const QString &line)
+{
+    return bytesFromLine(line).size() <= ManagementProtocol::maxLineBytes;
+}
+
+void OpenVpnManagement::refuse(MessageType type, void (OpenVpnManagement::*prompt)())
+{
+    emit commandRefused(type);
+    // OpenVPN still waits for an answer. Asked from the event loop, once whoever heard of the
+    // refusal is done with it, and only if this conversation still waits.
+    const quint64 serial = connectionSerial;
+    QTimer::singleShot(0, this, [this, serial, prompt] {
+        if (serial == connectionSerial && passwordPending)
+            emit(this->*prompt)();
+    });
+}
+
 void OpenVpnManagement::prepareCommand(OpenVpnManagement::MessageType type, const QString &command)
 {
+    // A command on a closed connection would wait for a reply that cannot come.
+    if (!conversationOpen())
+        return;
+    if (!fitsLine(command)) {
+        emit commandRefused(type);
+        return;
+    }
     commandTypes.append(type);
     commands.append(command);
     processCommands();
@@ -377,11 +446,17 @@ void OpenVpnManagement::timeoutSlot()
 void OpenVpnManagement::socketReadyRead()
 {
     if (!managementActive) {
+        if (managementPasswordSent && socket->canReadLine() && socket->peek(badPassword.size()) == badPassword)
+            socket->readLine();
         const QByteArray head = socket->peek(enterPassword.size());
         if (head == enterPassword) {
             socket->skip(enterPassword.size());
+            managementPasswordAsked = true;
             passwordPending = true;
             timer.stop();
+            // Asked again after a password went out: OpenVPN 2.6 says nothing else of it.
+            if (managementPasswordSent)
+                emit managementPasswordFail();
             emit managementPasswordRequest();
             return;
         }
@@ -389,6 +464,16 @@ void OpenVpnManagement::socketReadyRead()
             passwordPending = false;
     }
     QtTelnet::socketReadyRead();
+}
+
+void OpenVpnManagement::socketError(QAbstractSocket::SocketError error)
+{
+    // After the third wrong password OpenVPN closes the connection without a word.
+    if (error == QAbstractSocket::RemoteHostClosedError && !managementActive && managementPasswordSent) {
+        fail(tr("OpenVPN did not accept the management interface password and closed the connection."));
+        return;
+    }
+    QtTelnet::socketError(error);
 }
 
 void OpenVpnManagement::processMessage(const QStringList &lines)

@@ -82,7 +82,8 @@ public slots:
     void setVerb(int level);
     void getVersion();
     void getStatus();
-    void kill(const QString &instance);
+    // False when nothing was queued: no conversation is open, or the name is refused.
+    bool kill(const QString &instance);
     void sendHupSignal();
     void sendTermSignal();
     void sendUsr1Signal();
@@ -107,6 +108,9 @@ signals:
     void verbResponse(const QString &resp);
     void versionResponse(const QStringList &resp);
     void timeoutReached();
+    // A command was not sent because OpenVPN would not take it whole: a value (a password,
+    // a client's name) is too long. Nothing of it was sent; an open prompt is asked again.
+    void commandRefused(OpenVpnManagement::MessageType type);
 
     void echoMessage(const QString &message);
     void fatalMessage(const QString &message);
@@ -122,6 +126,8 @@ signals:
     void managementHoldActive();
     void holdReleased();
     void managementPasswordRequest();
+    // OpenVPN asks for the management password again: the one sent was wrong.
+    void managementPasswordFail();
     void privKeyPasswordRequest();
     void privKeyPasswordFail();
     void authRequest();
@@ -140,6 +146,7 @@ protected slots:
     void changeState(const QString &str);
     virtual void trueConnected();
     void socketReadyRead() override;
+    void socketError(QAbstractSocket::SocketError error) override;
 
 protected:
     void applyState(VpnState state);
@@ -155,6 +162,14 @@ protected:
     QTimer timer;
 
 private:
+    // The first batch of lines has been handled and the socket is still connected: only
+    // then can a command be answered.
+    bool conversationOpen() const;
+    // Whether OpenVPN takes the value as one quoted argument, or the line whole.
+    static bool fitsValue(const QString &value);
+    static bool fitsLine(const QString &line);
+    // Reports a refused answer to a prompt, which is then asked again.
+    void refuse(MessageType type, void (OpenVpnManagement::*prompt)());
     void queueFront(MessageType type, const QString &command);
     static QString authRetryLine(bool retry);
     // Ends the list reply being collected and reports it.
@@ -164,4 +179,7 @@ private:
     bool historyFollows = false;
     // Changes whenever a conversation ends or a new one starts.
     quint64 connectionSerial = 0;
+    // OpenVPN asked for the management password on this connection, and one was sent.
+    bool managementPasswordAsked = false;
+    bool managementPasswordSent = false;
 };

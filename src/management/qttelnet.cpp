@@ -1,5 +1,6 @@
 #include "management/qttelnet.h"
 
+#include <QByteArrayView>
 #include <QTcpSocket>
 
 #include <cstring>
@@ -27,6 +28,22 @@ constexpr const char *errorTexts[] = {
     nullptr,
     QT_TRANSLATE_NOOP("QtTelnet", "The socket is using a proxy, and the proxy requires authentication."),
 };
+
+// Most lines are ASCII: told eight bytes at a time, without a branch per byte.
+bool isAscii(const char *data, qsizetype size)
+{
+    quint64 seen = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word = 0;
+        std::memcpy(&word, data + i, sizeof word);
+        seen |= word;
+    }
+    for (; i < size; ++i)
+        seen |= static_cast<unsigned char>(data[i]);
+    return (seen & 0x8080808080808080ULL) == 0;
+}
+
 constexpr const char *unidentifiedError = QT_TRANSLATE_NOOP("QtTelnet", "An unidentified error occurred.");
 constexpr const char *lineTooLong = QT_TRANSLATE_NOOP("QtTelnet", "The peer sent a line longer than %1 bytes. The connection was closed.");
 
@@ -79,7 +96,41 @@ QString QtTelnet::lineFromBytes(const char *data, qsizetype size)
     const void *nul = std::memchr(data, '\0', size_t(size));
     if (nul)
         size = static_cast<const char *>(nul) - data;
-    return QString::fromLatin1(data, size);
+    if (isAscii(data, size))
+        return QString::fromLatin1(data, size);
+    // OpenVPN writes UTF-8, but passes on bytes that others sent it (a user name) unchanged.
+    const QByteArrayView bytes(data, size);
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
+    QString line;
+    line.reserve(size * 2);
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        line += QChar(c);
+        if (c >= 0x80)
+            line += QChar(latin1Mark);
+    }
+    return line;
+}
+
+QByteArray QtTelnet::bytesFromLine(QStringView text)
+{
+    if (!text.contains(QChar(latin1Mark)))
+        return text.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(text.size() * 3);
+    qsizetype from = 0;
+    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80 || c > 0xff || text.at(i + 1).unicode() != latin1Mark)
+            continue;
+        bytes += text.sliced(from, i - from).toUtf8();
+        bytes += char(c);
+        from = i + 2;
+        ++i;
+    }
+    bytes += text.sliced(from).toUtf8();
+    return bytes;
 }
 
 void QtTelnet::sendData(const QString &data)
@@ -99,7 +150,7 @@ void QtTelnet::writeLine(const QString &text)
     // would drop it, but without the socket's warning on every line.
     if (!socket->isOpen())
         return;
-    QByteArray bytes = text.toUtf8();
+    QByteArray bytes = bytesFromLine(text);
     bytes.append("\r\n", 2);
     socket->write(bytes);
 }

@@ -7,9 +7,11 @@
 
 class QTcpSocket;
 
-// A line-oriented TCP transport: bytes in are read as Latin-1 and handed up as whole lines
-// (terminator kept), one list per read event; text out is written as UTF-8 lines ending in
-// CR LF. No option negotiation of any kind takes place.
+// A line-oriented TCP transport: bytes in are handed up as whole lines (terminator kept), one
+// list per read event; text out is written as lines ending in CR LF. A line is read as UTF-8
+// when it is valid UTF-8 and byte by byte as Latin-1 otherwise; either way the text can be
+// written back as the bytes it was read from (see lineFromBytes). No option negotiation of any
+// kind takes place.
 class QtTelnet : public QObject
 {
     Q_OBJECT
@@ -34,6 +36,20 @@ public:
     // The user-visible description of a connection dropped for a line over maxLineLength.
     static QString lineTooLongText();
 
+    // Follows each non-ASCII character of a line read as Latin-1. It is invisible, and text
+    // decoded from UTF-8 has it after such a character only where its writer put it there on
+    // purpose, so text taken from a Latin-1 line (a client's name) is written back as the
+    // bytes it came from.
+    static constexpr char16_t latin1Mark = u'\u034F'; // COMBINING GRAPHEME JOINER
+    // One received line as text, cut before a NUL: decoded as UTF-8 when it is valid UTF-8,
+    // otherwise one Latin-1 character per byte, each non-ASCII one followed by latin1Mark.
+    static QString lineFromBytes(const char *data, qsizetype size);
+    // The bytes of a line of text as they are written: UTF-8, except that a character of
+    // U+0080 to U+00FF followed by latin1Mark is its one Latin-1 byte again (the mark itself
+    // is not written). Text read by lineFromBytes comes back as exactly the bytes it was
+    // read from.
+    static QByteArray bytesFromLine(QStringView text);
+
 public slots:
     virtual void sendData(const QString &data);
     virtual void sendData(const QStringList &lines);
@@ -54,15 +70,14 @@ protected:
     // One socket for the object's life, owned by it; each connection attempt reuses it.
     QTcpSocket *const socket;
 
+    // Drops the connection and reports the error, as a socket error is reported.
+    void fail(const QString &text);
+
 private:
-    // One received line as a string: each byte one Latin-1 character, cut before a NUL.
-    static QString lineFromBytes(const char *data, qsizetype size);
     void writeLine(const QString &text);
     // Reads one line the socket can deliver whole (the caller has checked canReadLine()).
     // False for a line longer than maxLineLength, of which that many bytes are then gone.
     bool readOneLine(QString &line);
-    // Drops the connection and reports the error, as a socket error is reported.
-    void fail(const QString &text);
 
     // Scratch space for the line being read; the socket keeps any unfinished line itself.
     QByteArray lineBuffer;

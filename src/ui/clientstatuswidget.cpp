@@ -71,3 +71,8 @@ void ClientStatusWidget::clientDisconnect()
 {
     emit clientDisconnected(cn);
 }
+
+void ClientStatusWidget::setDisconnectEnabled(bool enabled)
+{
+    disconnectButton->setEnabled(enabled);
+}

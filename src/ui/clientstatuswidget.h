@@ -24,6 +24,8 @@ public slots:
     // leaves the panel as it is.
     void setStatus(const QString &status);
     void clientDisconnect();
+    // Disconnecting needs the management connection; without one the button is off.
+    void setDisconnectEnabled(bool enabled);
 
 private:
     QString cn;

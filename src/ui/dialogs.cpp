@@ -26,6 +26,9 @@ QMessageBox::StandardButton Dialogs::message(QWidget *parent, QMessageBox::Icon 
                                              QMessageBox::StandardButton defaultButton)
 {
     QMessageBox box(icon, title, text, buttons, parent);
+    // Texts carry what peers sent (a client's name, paths from an export): shown as they are,
+    // never read as markup with links to follow.
+    box.setTextFormat(Qt::PlainText);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());

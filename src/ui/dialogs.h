@@ -23,6 +23,7 @@ public:
     // Installs an implementation (not owned); nullptr restores the standard dialogs.
     static void setInstance(Dialogs *dialogs);
 
+    // A message box; its text is plain text, never markup.
     virtual QMessageBox::StandardButton message(QWidget *parent, QMessageBox::Icon icon,
                                                 const QString &title, const QString &text,
                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok,

@@ -137,9 +137,12 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&management, &OpenVpnManagement::managementHoldActive, this, &MainWindow::managementHoldSlot);
     connect(&management, &OpenVpnManagement::holdReleased, this, &MainWindow::holdReleasedSlot);
     connect(&management, &OpenVpnManagement::managementPasswordRequest, this, &MainWindow::managementPassword);
+    connect(&management, &OpenVpnManagement::managementPasswordFail, this, &MainWindow::managementPasswordFailSlot);
     connect(&management, &OpenVpnManagement::privKeyPasswordRequest, this, &MainWindow::privKeyPassword);
     connect(&management, &OpenVpnManagement::authRequest, this, &MainWindow::authData);
     connect(&management, &OpenVpnManagement::statusResponse, this, &MainWindow::setStatus);
+    connect(&management, &OpenVpnManagement::killResponse, this, &MainWindow::killResponseSlot);
+    connect(&management, &OpenVpnManagement::commandRefused, this, &MainWindow::commandRefusedSlot);
     connect(&management, &OpenVpnManagement::timeoutReached, this, &MainWindow::openVpnTimeoutReached);
 
     // Not started before a connection comes up; the interval is set now so that a restart after
@@ -574,6 +577,7 @@ void MainWindow::managementConnectedSlot()
 {
     logWriter->clear();
     clientsTree->clear();
+    killRequests.clear();
     management.stateOn(true);
     management.logOn(true);
     management.getStatus();
@@ -587,11 +591,7 @@ void MainWindow::managementConnectedSlot()
 
 void MainWindow::socketErrorSlot(const QString &str)
 {
-    // One button however many errors come before the next connection.
-    if (reconnectButton->isHidden()) {
-        statusBar()->addPermanentWidget(reconnectButton, 0);
-        reconnectButton->show();
-    }
+    managementLost();
     Dialogs::instance().message(this, QMessageBox::Critical, tr("Network socket error"), str);
 }
 
@@ -649,13 +649,22 @@ void MainWindow::holdReleasedSlot()
 
 void MainWindow::managementPassword()
 {
+    const QString label = managementPasswordWrong
+                              ? tr("The previous password was wrong.\nManagement interface password:")
+                              : tr("Management interface password:");
+    managementPasswordWrong = false;
     bool ok = false;
-    const QString password = Dialogs::instance().getText(this, tr("Insert password"), tr("Management interface password:"),
-                                                         QLineEdit::Password, QString(), &ok);
+    const QString password = Dialogs::instance().getText(this, tr("Insert password"), label, QLineEdit::Password,
+                                                         QString(), &ok);
     if (ok)
         management.sendManagementPassword(password);
     else
         management.close();
+}
+
+void MainWindow::managementPasswordFailSlot()
+{
+    managementPasswordWrong = true;
 }
 
 void MainWindow::privKeyPassword()
@@ -777,10 +786,28 @@ void MainWindow::clientDisconnect(const QString &cn)
     const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"),
                                                     tr("Do you really want to disconnect %1?").arg(name),
                                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes || !management.kill(name))
         return;
-    management.kill(name);
+    killRequests.append(name);
     management.getStatus();
+}
+
+void MainWindow::killResponseSlot(const QString &resp)
+{
+    const QString name = killRequests.isEmpty() ? QString() : killRequests.takeFirst();
+    if (!resp.startsWith(QLatin1String("ERROR:")))
+        return;
+    Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"),
+                                tr("The client %1 was not disconnected. OpenVPN answered: %2")
+                                    .arg(name, resp.trimmed()));
+}
+
+void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
+{
+    const QString text = type == OpenVpnManagement::MsgKill
+                             ? tr("The name of this client is too long to be sent to OpenVPN. It was not disconnected.")
+                             : tr("The text entered is too long to be sent to OpenVPN. Nothing was sent.");
+    Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text);
 }
 
 void MainWindow::helpSlot()
@@ -882,6 +909,24 @@ void MainWindow::openVpnTimeoutReached()
 void MainWindow::openVpnDisconnected()
 {
     statusTimer.stop();
+    managementLost();
+}
+
+void MainWindow::managementLost()
+{
+    holdReleaseButton->setEnabled(false);
+    vpnRestartButton->setEnabled(false);
+    for (int i = 0; i < clientsTree->topLevelItemCount(); ++i) {
+        if (auto *panel = qobject_cast<ClientStatusWidget *>(clientsTree->itemWidget(clientsTree->topLevelItem(i), 0)))
+            panel->setDisconnectEnabled(false);
+    }
+    killRequests.clear();
+    managementPasswordWrong = false;
+    // One button however many losses come before the next connection.
+    if (reconnectButton->isHidden()) {
+        statusBar()->addPermanentWidget(reconnectButton, 0);
+        reconnectButton->show();
+    }
 }
 
 void MainWindow::openVpnReconnect()

@@ -54,11 +54,14 @@ private slots:
     void managementHoldSlot();
     void holdReleasedSlot();
     void managementPassword();
+    void managementPasswordFailSlot();
     void privKeyPassword();
     void authData();
     void updateStatus();
     void setStatus(const QStringList &status);
     void clientDisconnect(const QString &cn);
+    void killResponseSlot(const QString &resp);
+    void commandRefusedSlot(OpenVpnManagement::MessageType type);
     void helpSlot();
     void aboutSlot();
     void updateSlot();
@@ -85,6 +88,8 @@ private:
     QWidget *createClientsTree();
     void createAboutBox();
     void showLanguageChangedInfo();
+    // The management connection is gone: what needs it is switched off, Reconnect is offered.
+    void managementLost();
     // Stores the directory of a chosen file as the file dialogs' next start directory.
     void rememberBrowsePath(const QString &fileName);
 
@@ -121,6 +126,10 @@ private:
     TextTerminal *terminal = nullptr;
     TerminalLogWriter *logWriter = nullptr;
     QTreeWidget *clientsTree = nullptr;
+    // Names of the clients whose "kill" is on its way, oldest first: OpenVPN answers in order.
+    QStringList killRequests;
+    // OpenVPN has asked again for the management password: the last one was wrong.
+    bool managementPasswordWrong = false;
     PylonVpnHttpAdmin routerAdmin;
     OpenVpnManagement management;
 };

@@ -137,7 +137,10 @@ private slots:
     void managementPassword_data();
     void managementPassword();
     void managementPasswordPromptOnlyBeforeTheFirstBatch();
+    void wrongManagementPasswordPromptsAgain_data();
     void wrongManagementPasswordPromptsAgain();
+    void valuesOpenVpnWouldCutAreRefused_data();
+    void valuesOpenVpnWouldCutAreRefused();
     void notifications_data();
     void notifications();
     void firstBatchConnectsBeforeItsLinesAreSorted();
@@ -149,7 +152,7 @@ private slots:
     void closeEndsTheConversation();
     void droppedConnectionClosesAndANewOneStartsAfresh();
     void openPromptDoesNotHoldANewConnection();
-    void commandWrittenWhileDisconnectedDoesNotBlockANewConnection();
+    void commandOnAClosedConnectionIsDropped();
     void listCutShortDoesNotLeadTheNextList();
     void connectToHostWithoutPortUses23();
     void hostileStreams_data();
@@ -485,19 +488,122 @@ void TestOpenVpnManagement::managementPasswordPromptOnlyBeforeTheFirstBatch()
     QCOMPARE(session.sync(), QStringList{"otherMessage ENTER PASSWORD:\r\n"});
 }
 
+void TestOpenVpnManagement::wrongManagementPasswordPromptsAgain_data()
+{
+    QTest::addColumn<QByteArray>("again");
+    // OpenVPN 2.6 answers a wrong password with nothing but the prompt again.
+    QTest::newRow("prompt alone") << QByteArray("ENTER PASSWORD:");
+    QTest::newRow("error line first") << QByteArray("ERROR: bad password\r\nENTER PASSWORD:");
+}
+
 void TestOpenVpnManagement::wrongManagementPasswordPromptsAgain()
 {
+    QFETCH(QByteArray, again);
     Session session;
     QVERIFY(session.connect());
     session.peer.send("ENTER PASSWORD:");
-    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.count("managementPasswordRequest"), 1, waitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.describe(), QStringList{"managementPasswordRequest"}, waitMs);
     session.management.sendManagementPassword(QStringLiteral("wrong"));
     QVERIFY(session.waitForLines({"wrong"}));
-    // OpenVPN 2.6 answers a wrong password with nothing but the prompt again.
-    session.peer.send("ENTER PASSWORD:");
-    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.count("managementPasswordRequest"), 2, waitMs);
-    QCOMPARE(session.recorder.count("managementConnected"), 0);
+    session.peer.send(again);
+    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.describe(),
+                              (QStringList{"managementPasswordRequest", "managementPasswordFail", "managementPasswordRequest"}),
+                              waitMs);
     QVERIFY(session.management.passwordPending);
+
+    // After the third wrong one OpenVPN closes the connection without a word.
+    session.recorder.clear();
+    session.management.sendManagementPassword(QStringLiteral("wrong again"));
+    QVERIFY(session.waitForLines({"wrong", "wrong again"}));
+    session.peer.closeConnection();
+    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.count("connectionError"), 1, waitMs);
+    QCOMPARE(session.recorder.describe().constLast(),
+             QStringLiteral("connectionError OpenVPN did not accept the management interface password and closed the "
+                            "connection."));
+    QCOMPARE(session.recorder.count("managementConnected"), 0);
+}
+
+void TestOpenVpnManagement::valuesOpenVpnWouldCutAreRefused_data()
+{
+    // How the value is sent: "kill", "user" or "password" (answering an 'Auth' prompt),
+    // "key" (a 'Private Key' prompt), "management" (the management password).
+    QTest::addColumn<QString>("as");
+    QTest::addColumn<QString>("value");
+    // The line on the wire; empty when the value is refused and nothing goes out.
+    QTest::addColumn<QByteArray>("wire");
+
+    const QString a256(256, u'k');
+    const QString z128 = QString(u'\u017c').repeated(128);
+    QTest::newRow("kill: name of 256 bytes goes out whole") << "kill" << a256 << "kill \"" + a256.toLatin1() + "\"";
+    QTest::newRow("kill: name of 257 bytes refused") << "kill" << a256 + u'k' << QByteArray();
+    QTest::newRow("kill: 128 two-byte characters go out whole")
+        << "kill" << z128 << "kill \"" + z128.toUtf8() + "\"";
+    QTest::newRow("kill: 129 two-byte characters refused") << "kill" << z128 + u'\u017c' << QByteArray();
+    QTest::newRow("kill: escapes do not count") << "kill" << QString(256, u'"') << "kill \"" + QByteArray(256, '"').replace("\"", "\\\"") + "\"";
+    QTest::newRow("kill: NUL removed") << "kill" << QStringLiteral(u"a\0b") << QByteArray("kill \"ab\"");
+    // Cut by OpenVPN after 1024 bytes, this line would run "signal SIGTERM".
+    const QString injection = QString(1000, u'A') + QString(30, u' ') + QStringLiteral("signal SIGTERM #");
+    QTest::newRow("auth password carrying a second command refused") << "password" << injection << QByteArray();
+    QTest::newRow("auth user of 257 bytes refused") << "user" << a256 + u'u' << QByteArray();
+    QTest::newRow("private key password carrying a second command refused") << "key" << injection << QByteArray();
+    QTest::newRow("management password of 1000 bytes goes out whole")
+        << "management" << QString(1000, u'P') << QByteArray(1000, 'P');
+    QTest::newRow("management password of 1001 bytes refused") << "management" << QString(1001, u'P') << QByteArray();
+    QTest::newRow("management password of 501 characters and 1001 bytes refused")
+        << "management" << QString(u'\u017c').repeated(500) + u'P' << QByteArray();
+    QTest::newRow("management password: NUL removed") << "management" << QStringLiteral(u"se\0same") << QByteArray("sesame");
+}
+
+// OpenVPN takes a command line of up to 1023 bytes and a quoted argument of up to 256: what it
+// would cut is refused before anything goes out, and an open prompt is asked again.
+void TestOpenVpnManagement::valuesOpenVpnWouldCutAreRefused()
+{
+    QFETCH(QString, as);
+    QFETCH(QString, value);
+    QFETCH(QByteArray, wire);
+
+    Session session;
+    QByteArray prompt;
+    QString request;
+    if (as == QLatin1String("management")) {
+        QVERIFY(session.connect());
+        prompt = "ENTER PASSWORD:";
+        request = QStringLiteral("managementPasswordRequest");
+    } else {
+        QVERIFY(session.start());
+        prompt = as == QLatin1String("kill") ? QByteArray()
+                 : as == QLatin1String("key") ? QByteArray(">PASSWORD:Need 'Private Key' password\r\n")
+                                              : QByteArray(">PASSWORD:Need 'Auth' username/password\r\n");
+        request = as == QLatin1String("key") ? QStringLiteral("privKeyPasswordRequest") : QStringLiteral("authRequest");
+    }
+    if (!prompt.isEmpty()) {
+        session.peer.send(prompt);
+        QTRY_VERIFY_WITH_TIMEOUT(session.recorder.count(request.toLatin1()) == 1, waitMs);
+        session.recorder.clear();
+    }
+
+    OpenVpnManagement &m = session.management;
+    if (as == QLatin1String("kill"))
+        QCOMPARE(m.kill(value), !wire.isEmpty());
+    else if (as == QLatin1String("management"))
+        m.sendManagementPassword(value);
+    else if (as == QLatin1String("key"))
+        m.sendPrivKeyPassword(value);
+    else if (as == QLatin1String("user"))
+        m.sendAuthData(value, QStringLiteral("pw"));
+    else
+        m.sendAuthData(QStringLiteral("bob"), value);
+
+    if (!wire.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(session.peer.received(), wire + "\r\n", waitMs);
+        return;
+    }
+    const int type = as == QLatin1String("kill") ? OpenVpnManagement::MsgKill : OpenVpnManagement::MsgPassword;
+    QStringList expected{QStringLiteral("commandRefused %1").arg(type)};
+    if (!prompt.isEmpty())
+        expected.append(request);
+    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.describe(), expected, waitMs);
+    QCOMPARE(session.peer.received(), QByteArray());
 }
 
 void TestOpenVpnManagement::notifications_data()
@@ -709,15 +815,24 @@ void TestOpenVpnManagement::openPromptDoesNotHoldANewConnection()
     QVERIFY(session.isIdle());
 }
 
-void TestOpenVpnManagement::commandWrittenWhileDisconnectedDoesNotBlockANewConnection()
+void TestOpenVpnManagement::commandOnAClosedConnectionIsDropped()
 {
     Session session;
-    // A line written while no connection is open is dropped quietly.
+    // Nothing is queued or awaited, so no time-out can come of it; the next connection
+    // starts its conversation as ever.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("device not open")));
     session.management.getStatus();
-    QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgStatus);
+    QVERIFY(!session.management.kill(QStringLiteral("client1")));
+    QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgNone);
+    QCOMPARE(session.management.commands, QStringList());
     QVERIFY(session.start());
-    QVERIFY(session.isIdle());
+    session.management.setTimeout(150);
+    session.peer.closeConnection();
+    QTRY_COMPARE_WITH_TIMEOUT(session.recorder.count("disconnected"), 1, waitMs);
+    session.management.getStatus();
+    QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgNone);
+    // Absence can only be shown by waiting well past the time-out.
+    QVERIFY(!QTest::qWaitFor([&] { return session.recorder.count("timeoutReached") > 0; }, 600));
 }
 
 void TestOpenVpnManagement::listCutShortDoesNotLeadTheNextList()
@@ -876,7 +991,9 @@ void TestOpenVpnManagement::randomLinesKeepTheQueueConsistent()
             m.sendPrivKeyPassword(QStringLiteral("p"));
         }
         QCOMPARE(m.commands.size(), m.commandTypes.size());
-        QVERIFY(m.currentCommand >= OpenVpnManagement::MsgNone && m.currentCommand <= OpenVpnManagement::MsgPassword);
+        // The queue never stalls: with no reply and no answer awaited, nothing waits in it.
+        if (m.currentCommand == OpenVpnManagement::MsgNone && !m.passwordPending)
+            QCOMPARE(m.commands.size(), 0);
     }
 
     // Answer everything that is still awaited; the client then works as ever.

@@ -54,6 +54,8 @@ private slots:
     void credentialsArriveExactly_data();
     void credentialsArriveExactly();
     void killReachesACommonNameWithASpace();
+    void valuesOpenVpnWouldCut_data();
+    void valuesOpenVpnWouldCut();
 };
 
 void TestOpenVpnManagementReal::initTestCase()
@@ -297,6 +299,60 @@ void TestOpenVpnManagementReal::killReachesACommonNameWithASpace()
     management.kill(QStringLiteral("my client"));
     QTRY_COMPARE_WITH_TIMEOUT(stringsOf(recorder, "killResponse"),
                               QStringList{"SUCCESS: common name 'my client' found, 1 client(s) killed\r\n"}, realWaitMs);
+}
+
+void TestOpenVpnManagementReal::valuesOpenVpnWouldCut_data()
+{
+    // "auth": the password of an 'Auth' prompt; "management": the management password.
+    QTest::addColumn<QString>("as");
+    QTest::addColumn<QString>("value");
+
+    // OpenVPN cuts a line after 1024 bytes and would run the rest: "signal SIGTERM".
+    QTest::newRow("auth password carrying a second command is refused")
+        << "auth" << QString(1000, u'A') + QString(30, u' ') + QStringLiteral("signal SIGTERM #");
+    QTest::newRow("management password as long as a line may be is taken") << "management" << QString(1000, u'P');
+}
+
+void TestOpenVpnManagementReal::valuesOpenVpnWouldCut()
+{
+    QFETCH(QString, as);
+    QFETCH(QString, value);
+
+    OpenVpnLab lab;
+    OpenVpnLab::ClientOptions options = standaloneClient();
+    if (as == QLatin1String("management")) {
+        options.management.password = value;
+    } else {
+        options.authUserPass = true;
+        options.management.queryPasswords = true;
+    }
+    const OpenVpnLab::Instance *client = lab.startClient(options);
+    QVERIFY2(client, qPrintable(lab.errorString()));
+
+    OpenVpnManagement management;
+    SignalRecorder recorder(&management, {"message", "timeoutReached", "logMessage"});
+    connect(&management, &OpenVpnManagement::managementHoldActive, &management, &OpenVpnManagement::holdRelease);
+    connect(&management, &OpenVpnManagement::managementPasswordRequest, this,
+            [&] { management.sendManagementPassword(value); });
+    connect(&management, &OpenVpnManagement::authRequest, this, [&] {
+        // The long one first; asked again, a short one.
+        management.sendAuthData(QStringLiteral("bob"), recorder.count("authRequest") == 1 ? value : QStringLiteral("pw"));
+    });
+    management.connectToHost(client->managementAddress, client->managementPort);
+
+    if (as == QLatin1String("management")) {
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.count("managementConnected"), 1, realWaitMs);
+        QCOMPARE(recorder.count("managementPasswordRequest"), 1);
+        QCOMPARE(recorder.count("commandRefused"), 0);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.count("authRequest"), 2, realWaitMs);
+    QCOMPARE(recorder.count("commandRefused"), 1);
+    management.stateOn();
+    // OpenVPN took the short password and goes on; it never saw a signal.
+    QTRY_COMPARE_WITH_TIMEOUT(management.state(), OpenVpnManagement::StateWait, realWaitMs);
+    QVERIFY(lab.isRunning(client->name));
+    QVERIFY(!lab.log(client->name).contains(QLatin1String("SIGTERM")));
 }
 
 QTEST_GUILESS_MAIN(TestOpenVpnManagementReal)

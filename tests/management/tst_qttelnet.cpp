@@ -48,6 +48,8 @@ class TestQtTelnet : public QObject
 private slots:
     void reading_data();
     void reading();
+    void linesFromBytesAndBack_data();
+    void linesFromBytesAndBack();
     void sending_data();
     void sending();
     void errorTexts_data();
@@ -102,9 +104,12 @@ void TestQtTelnet::reading_data()
     QTest::newRow("NUL first gives an empty string")
         << QList<QByteArray>{QByteArray("\0x\r\n", 4)} << QList<int>{0} << QList<int>{1}
         << QList<QStringList>{{""}};
-    QTest::newRow("bytes read as Latin-1")
+    QTest::newRow("UTF-8 read as UTF-8")
+        << QList<QByteArray>{"\xc3\xa9t\xc3\xa9\r\n"} << QList<int>{0} << QList<int>{1}
+        << QList<QStringList>{{QStringLiteral(u"\u00e9t\u00e9\r\n")}};
+    QTest::newRow("not UTF-8: read as Latin-1, non-ASCII marked")
         << QList<QByteArray>{"\xc3\xa9\xff\x80\r\n"} << QList<int>{0} << QList<int>{1}
-        << QList<QStringList>{{latin1("\xc3\xa9\xff\x80\r\n")}};
+        << QList<QStringList>{{QStringLiteral(u"\u00c3\u034f\u00a9\u034f\u00ff\u034f\u0080\u034f\r\n")}};
     const QByteArray longest(QtTelnet::maxLineLength - 2, 'x');
     QTest::newRow("longest line arrives whole")
         << QList<QByteArray>{longest + "\r\nafter\r\n"} << QList<int>{0} << QList<int>{1}
@@ -135,6 +140,40 @@ void TestQtTelnet::reading()
     QCOMPARE(received, batches);
 }
 
+void TestQtTelnet::linesFromBytesAndBack_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    // What a user sees: the marks of a Latin-1 line are invisible.
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("ASCII") << QByteArray("CLIENT_LIST,client1,127.0.0.1:1\r\n") << "CLIENT_LIST,client1,127.0.0.1:1\r\n";
+    QTest::newRow("UTF-8 read as UTF-8")
+        << QByteArray("Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 G\xc4\x99\xc5\x9b\r\n") << QStringLiteral(u"Za\u017c\u00f3\u0142\u0107 G\u0119\u015b\r\n");
+    QTest::newRow("Latin-1 name") << QByteArray("M\xfcller\r\n") << QStringLiteral(u"M\u00fcller\r\n");
+    QTest::newRow("UTF-8 name in a line another field makes Latin-1")
+        << QByteArray("CLIENT_LIST,Za\xc5\xbc,x,\xfc\r\n") << QStringLiteral(u"CLIENT_LIST,Za\u00c5\u00bc,x,\u00fc\r\n");
+    QTest::newRow("overlong encoding is no UTF-8") << QByteArray("\xc0\xaf\r\n") << QStringLiteral(u"\u00c0\u00af\r\n");
+    QTest::newRow("encoded surrogate is no UTF-8") << QByteArray("\xed\xa0\x80\n") << QStringLiteral(u"\u00ed\u00a0\u0080\n");
+    QTest::newRow("beyond U+10FFFF is no UTF-8") << QByteArray("\xf4\x90\x80\x80\n") << QStringLiteral(u"\u00f4\u0090\u0080\u0080\n");
+    QTest::newRow("sequence cut by the line end") << QByteArray("ab\xc5\r\n") << QStringLiteral(u"ab\u00c5\r\n");
+    QTest::newRow("NUL cuts the line before it is decoded") << QByteArray("ok\0\xff\r\n", 6) << "ok";
+}
+
+// A line is read as UTF-8 when it is UTF-8 and as Latin-1 otherwise, and any text taken from
+// it is written back as the very bytes it came from.
+void TestQtTelnet::linesFromBytesAndBack()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+
+    const QString line = QtTelnet::lineFromBytes(bytes.constData(), bytes.size());
+    QString visible = line;
+    visible.remove(QChar(QtTelnet::latin1Mark));
+    QCOMPARE(visible, shown);
+    const qsizetype nul = bytes.indexOf('\0');
+    QCOMPARE(QtTelnet::bytesFromLine(line), nul < 0 ? bytes : bytes.left(nul));
+}
+
 void TestQtTelnet::sending_data()
 {
     QTest::addColumn<QStringList>("lines");
@@ -145,6 +184,8 @@ void TestQtTelnet::sending_data()
     QTest::newRow("empty string is a bare CR LF") << QStringList{""} << false << QByteArray("\r\n");
     QTest::newRow("non-ASCII goes out as UTF-8")
         << QStringList{QString::fromUtf8("zażółć é")} << false << QByteArray("za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 \xc3\xa9\r\n");
+    QTest::newRow("text read as Latin-1 goes back as its bytes")
+        << QStringList{QtTelnet::lineFromBytes("M\xfcller \xff", 8)} << false << QByteArray("M\xfcller \xff\r\n");
     QTest::newRow("list, one line each") << QStringList{"a", "b c"} << true << QByteArray("a\r\nb c\r\n");
     QTest::newRow("empty list writes nothing") << QStringList{} << true << QByteArray();
 }

@@ -172,7 +172,8 @@ bool OpenVpnLab::makeCertificate(const QString &commonName, bool server)
         return true;
     if (!makePki())
         return false;
-    return runOpenssl({QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+    // -utf8: the name is UTF-8, not one character per byte.
+    return runOpenssl({QStringLiteral("req"), QStringLiteral("-utf8"), QStringLiteral("-newkey"), QStringLiteral("ec"),
                        QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
                        QStringLiteral("-nodes"), QStringLiteral("-keyout"), base + QStringLiteral(".key"),
                        QStringLiteral("-out"), base + QStringLiteral(".csr"), QStringLiteral("-subj"),

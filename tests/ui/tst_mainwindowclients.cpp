@@ -8,12 +8,16 @@
 #include "ui/clientstatuswidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <ctime>
@@ -61,6 +65,17 @@ QString label(const QWidget *panel, const char *name)
     return panel->findChild<QLabel *>(QLatin1String(name))->text();
 }
 
+// The text a label puts on screen: its markup read, when it is read as markup.
+QString shownText(const QLabel *label)
+{
+    const Qt::TextFormat format = label->textFormat();
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(label->text())))
+        return label->text();
+    QTextDocument document;
+    document.setHtml(label->text());
+    return document.toPlainText();
+}
+
 ClientStatusWidget *panelOf(QTreeWidget *tree, int row)
 {
     return qobject_cast<ClientStatusWidget *>(tree->itemWidget(tree->topLevelItem(row), 0));
@@ -106,6 +121,8 @@ private slots:
     void disconnect_data();
     void disconnect();
     void rowGoesWhileTheQuestionIsOpen();
+    void peerTextsShownAsText_data();
+    void peerTextsShownAsText();
 
 private:
     bool open();
@@ -338,6 +355,56 @@ void tst_MainWindowClients::rowGoesWhileTheQuestionIsOpen()
     const QString kill = peer->receivedOnConnection.at(before + 2);
     QVERIFY2(kill.startsWith(QLatin1String("kill ")) && kill.contains(QLatin1String("leaving")), qPrintable(kill));
     QCOMPARE(peer->receivedOnConnection.at(before + 3), QStringLiteral("status 2"));
+}
+
+void tst_MainWindowClients::peerTextsShownAsText_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("address");
+    QTest::newRow("link") << "<a href=\"file:///etc/passwd\">alice</a>" << "<a href=\"file:///\">127.0.0.1</a>:1";
+    QTest::newRow("markup") << "<b>bob</b>" << "<i>127.0.0.1</i>:1";
+    QTest::newRow("entity") << "&lt;carol&gt;" << "127.0.0.1&amp;:1";
+    QTest::newRow("line break") << "dave<br>eve" << "127.0.0.1<br>:1";
+}
+
+// A client's name and addresses come from the router: every label and message box shows
+// them as they are, never as markup (a link in a name must not become a link to click). The
+// real message boxes are used, as only they decide how their text is read.
+void tst_MainWindowClients::peerTextsShownAsText()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, address);
+    QVERIFY(open());
+    QVERIFY(answerWith(answer({header26, QStringLiteral("CLIENT_LIST,%1,%2,10.88.0.2,,1,2,x,1262304000,UNDEF,0,0,AES-256-GCM")
+                                                  .arg(name, address)})));
+    ClientStatusWidget *panel = panelOf(tree, 0);
+    QVERIFY(panel);
+    QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("titleLabel"))), name);
+    QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("realAddressLabel"))), "Real address: " + address);
+
+    peer->handler = [](const QString &line) -> std::optional<QByteArray> {
+        if (!line.startsWith(QLatin1String("kill ")))
+            return std::nullopt;
+        const QString quoted = line.mid(6).chopped(1);
+        return QByteArray("ERROR: common name '") + QString(quoted).replace(QStringLiteral("\\\""), QStringLiteral("\"")).toUtf8()
+               + "' not found\r\n";
+    };
+    dialogs.reset();
+    QStringList shown;
+    QTimer answering;
+    connect(&answering, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        shown.append(shownText(box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))));
+        (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->button(QMessageBox::Ok))->click();
+    });
+    answering.start(10);
+    QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+    QTRY_COMPARE(shown.size(), 2);
+    QCOMPARE(shown.at(0), "Do you really want to disconnect " + name + "?");
+    QCOMPARE(shown.at(1), "The client " + name + " was not disconnected. OpenVPN answered: ERROR: common name '" + name
+                              + "' not found");
 }
 
 QTEST_MAIN(tst_MainWindowClients)

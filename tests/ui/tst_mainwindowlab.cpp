@@ -26,6 +26,8 @@ namespace {
 const QString managementAddress = QStringLiteral("127.0.0.44");
 constexpr int pollMs = 3000;
 const QString initialised = QStringLiteral("Initialization Sequence Completed");
+// The second client's certificate name: not ASCII, so that it travels as UTF-8 both ways.
+const QString polishName = QStringLiteral(u"Za\u017c\u00f3\u0142\u0107 G\u0119\u015b");
 
 QString label(const QWidget *panel, const char *name)
 {
@@ -61,7 +63,8 @@ QList<QPointer<QWidget>> panels(QTreeWidget *tree)
 
 } // namespace
 
-// The window against a real OpenVPN server with two real clients over tun on loopback.
+// The window against a real OpenVPN server with two real clients over tun on loopback, and
+// against a real OpenVPN whose management interface asks for a password.
 class tst_MainWindowLab : public QObject
 {
     Q_OBJECT
@@ -72,10 +75,12 @@ private slots:
     void serverWithTwoClients();
     // The router's OpenVPN killed with SIGKILL and started again on the same ports.
     void openVpnKilledAndRestarted();
+    void managementPassword_data();
+    void managementPassword();
 
 private:
     // Starts the server, its management interface waiting for a hold release, and two tun
-    // clients with these extra options, and points the window's settings at it in server mode
+    // clients ("client1" and polishName) with these extra options, and points the window's settings at it in server mode
     // with the automatic hold release on.
     bool startLab(const QStringList &clientOptions);
 
@@ -88,8 +93,11 @@ void tst_MainWindowLab::init()
 {
     if (const QString reason = OpenVpnLab::unavailableReason(); !reason.isEmpty())
         QSKIP(qPrintable(reason));
-    if (const QString reason = OpenVpnLab::tunUnavailableReason(); !reason.isEmpty())
-        QSKIP(qPrintable(reason));
+    // The management password needs no server; the rest does.
+    if (QTest::currentTestFunction() != QLatin1String("managementPassword")) {
+        if (const QString reason = OpenVpnLab::tunUnavailableReason(); !reason.isEmpty())
+            QSKIP(qPrintable(reason));
+    }
     pointUpdateCheckAtClosedPort();
 }
 
@@ -112,7 +120,12 @@ bool tst_MainWindowLab::startLab(const QStringList &clientOptions)
     client.tun = true;
     client.management.enabled = false;
     client.extraOptions = clientOptions;
-    if (!lab->startServerWithClients(server, 2, client)) {
+    bool started = lab->startServer(server);
+    for (const QString &name : {QStringLiteral("client1"), polishName}) {
+        client.commonName = name;
+        started = started && lab->startClient(client);
+    }
+    if (!started) {
         qWarning("%s", qPrintable(lab->errorString()));
         return false;
     }
@@ -139,11 +152,13 @@ void tst_MainWindowLab::serverWithTwoClients()
     QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled());
 
     auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("clientsTree"));
-    QTRY_COMPARE_WITH_TIMEOUT(names(tree), QStringList({QStringLiteral("client1"), QStringLiteral("client2")}), 60000);
+    // In the order names() gives.
+    const QStringList both{polishName, QStringLiteral("client1")};
+    QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
     const QRegularExpression real(QStringLiteral("^Real address: (udp4:)?127\\.0\\.0\\.1:\\d+$"));
     const QRegularExpression vpn(QStringLiteral("^VPN address: 10\\.\\d+\\.\\d+\\.\\d+$"));
     const QRegularExpression connected(QStringLiteral("^Connected: \\d\\d\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
-    for (const QString &name : {QStringLiteral("client1"), QStringLiteral("client2")}) {
+    for (const QString &name : both) {
         ClientStatusWidget *panel = panelOf(tree, name);
         QVERIFY(panel);
         QCOMPARE(label(panel, "titleLabel"), QStringLiteral("<h2 style=\"color: #0080FF\">%1</h2>").arg(name));
@@ -159,13 +174,15 @@ void tst_MainWindowLab::serverWithTwoClients()
     QVERIFY(log.contains(QStringLiteral("Initialization Sequence Completed")));
     QVERIFY(log.startsWith(QLatin1Char('[')));
 
+    // The name goes back to OpenVPN as the bytes it came as: the client is really gone.
     dialogs.answerButton(QMessageBox::Yes);
-    QTest::mouseClick(panelOf(tree, QStringLiteral("client1"))->findChild<QPushButton *>(QStringLiteral("disconnectButton")),
+    QTest::mouseClick(panelOf(tree, polishName)->findChild<QPushButton *>(QStringLiteral("disconnectButton")),
                       Qt::LeftButton);
     QCOMPARE(dialogs.calls.size(), 1);
-    QCOMPARE(dialogs.calls.first().text, QStringLiteral("Do you really want to disconnect client1?"));
-    // Gone within two polls.
-    QTRY_COMPARE_WITH_TIMEOUT(names(tree), QStringList{QStringLiteral("client2")}, 2 * pollMs);
+    QCOMPARE(dialogs.calls.first().text, QStringLiteral("Do you really want to disconnect %1?").arg(polishName));
+    // Gone within two polls, and no error came back.
+    QTRY_COMPARE_WITH_TIMEOUT(names(tree), QStringList{QStringLiteral("client1")}, 2 * pollMs);
+    QCOMPARE(dialogs.calls.size(), 1);
 }
 
 void tst_MainWindowLab::openVpnKilledAndRestarted()
@@ -184,7 +201,8 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
     auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("clientsTree"));
     auto *terminal = window.findChild<QTextEdit *>(QStringLiteral("terminal"));
     auto *reconnect = window.findChild<QToolButton *>(QStringLiteral("reconnectButton"));
-    const QStringList both{QStringLiteral("client1"), QStringLiteral("client2")};
+    // In the order names() gives.
+    const QStringList both{polishName, QStringLiteral("client1")};
 
     QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("State: <b>Connected</b>"), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
@@ -252,6 +270,72 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
     for (QWidget *panel : panels(tree))
         QVERIFY(qobject_cast<ClientStatusWidget *>(panel));
     QCOMPARE(dialogs.calls.size(), 2);
+}
+
+void tst_MainWindowLab::managementPassword_data()
+{
+    // The passwords typed, in turn; an empty one stands for Cancel.
+    QTest::addColumn<QStringList>("typed");
+    // How it ends: "connected", "cancelled" or "refused" (OpenVPN gives up after three).
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("wrong, wrong, right") << QStringList{"wrong", "wrong too", "right pw"} << "connected";
+    QTest::newRow("wrong, then Cancel") << QStringList{"wrong", ""} << "cancelled";
+    QTest::newRow("wrong three times") << QStringList{"wrong", "wrong too", "wrong again"} << "refused";
+}
+
+// OpenVPN asks again after a wrong management password; the prompt says why. Cancel closes
+// the connection as any lost one; after three wrong ones the user is told what happened.
+void tst_MainWindowLab::managementPassword()
+{
+    QFETCH(QStringList, typed);
+    QFETCH(QString, outcome);
+    ScriptedDialogs dialogs;
+    settings = std::make_unique<TestSettings>();
+    lab = std::make_unique<OpenVpnLab>();
+    OpenVpnLab::ClientOptions options;
+    options.management.address = managementAddress;
+    options.management.port = 11110;
+    options.management.password = QStringLiteral("right pw");
+    const OpenVpnLab::Instance *client = lab->startClient(options);
+    QVERIFY2(client, qPrintable(lab->errorString()));
+    QSettings().setValue(QStringLiteral("ip"), managementAddress);
+    for (const QString &password : std::as_const(typed)) {
+        if (password.isEmpty())
+            dialogs.cancel();
+        else
+            dialogs.answerText(password);
+    }
+
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *reconnect = window.findChild<QToolButton *>(QStringLiteral("reconnectButton"));
+    const auto prompts = [&] { return dialogs.callsOf(ScriptedDialogs::Text); };
+    QTRY_COMPARE_WITH_TIMEOUT(prompts().size(), typed.size(), 30000);
+    const QString asked = QStringLiteral("Management interface password:");
+    const QString askedAgain = QStringLiteral("The previous password was wrong.\nManagement interface password:");
+    for (int i = 0; i < typed.size(); ++i)
+        QCOMPARE(prompts().at(i).text, i == 0 ? asked : askedAgain);
+
+    if (outcome == QLatin1String("connected")) {
+        // Past the password: OpenVPN waits for its hold release.
+        QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled(), 30000);
+        QVERIFY(!reconnect->isVisible());
+        QCOMPARE(dialogs.calls.size(), typed.size());
+        return;
+    }
+    QVERIFY(lab->waitForLog(client->name, QStringLiteral("MANAGEMENT: Client disconnected")));
+    QTRY_VERIFY(reconnect->isVisible());
+    if (outcome == QLatin1String("cancelled")) {
+        // A close the user asked for: no error to show.
+        QCOMPARE(dialogs.calls.size(), typed.size());
+    } else {
+        QTRY_COMPARE(dialogs.calls.size(), typed.size() + 1);
+        QCOMPARE(dialogs.calls.last().title, QStringLiteral("Network socket error"));
+        QCOMPARE(dialogs.calls.last().text,
+                 QStringLiteral("OpenVPN did not accept the management interface password and closed the connection."));
+    }
+    QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("vpnRestartButton"))->isEnabled());
 }
 
 QTEST_MAIN(tst_MainWindowLab)
