@@ -1,7 +1,7 @@
 #include "ui/mainwindow.h"
 
 #include "router/configcipher.h"
-#include "router/ftpprogressdialog.h"
+#include "ui/ftpprogressdialog.h"
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
@@ -104,7 +104,7 @@ void tst_MainWindowConfig::cleanup()
     window.reset();
     dialogs.reset();
     work.reset();
-    FtpProgressDialog::setUploadPort(0);
+    FtpProgressDialog::setUploadPortForTesting(0);
 }
 
 QString tst_MainWindowConfig::writeExport(const QByteArray &text)
@@ -280,7 +280,7 @@ void tst_MainWindowConfig::uploadStoresEveryFile()
     PyftpdlibServer ftp;
     QVERIFY2(ftp.start(QStringLiteral("admin"), QStringLiteral("ftp pass")), qPrintable(ftp.log()));
     QVERIFY(QDir(ftp.root()).mkpath(QStringLiteral("etc/config")));
-    FtpProgressDialog::setUploadPort(ftp.port());
+    FtpProgressDialog::setUploadPortForTesting(ftp.port());
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
     QSettings().setValue(QStringLiteral("password"), QStringLiteral("ftp pass"));
     QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("client"));
