@@ -453,7 +453,8 @@ void TestQtTelnet::floods()
         QVERIFY2(size <= QtTelnet::sliceLines, qPrintable(QString::number(size)));
     QVERIFY(batchSizes.size() >= (lines + QtTelnet::sliceLines - 1) / QtTelnet::sliceLines);
     if (batchSizes.size() > 2)
-        QVERIFY2(batchesSeenByAnEvent >= 1 && batchesSeenByAnEvent < batchSizes.size(), qPrintable(QString::number(batchesSeenByAnEvent)));
+        QVERIFY2(batchesSeenByAnEvent >= 1 && batchesSeenByAnEvent < batchSizes.size(),
+                 qPrintable(QString::number(batchesSeenByAnEvent)));
     if (peerCloses) {
         QTRY_COMPARE_WITH_TIMEOUT(order, (QStringList{"message", "disconnected", "connectionError"}), 20000);
     } else {

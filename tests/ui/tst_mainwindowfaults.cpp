@@ -336,7 +336,8 @@ void tst_MainWindowFaults::logFlood()
     QVERIFY2(lines >= limit && lines <= limit + limit / 4, qPrintable(QString::number(lines)));
     // Lines the view could not keep up with were left out where a line says how many; all
     // others follow each other without a gap, up to the last one sent.
-    const QString stamp = QStringLiteral("[%1] flood line ").arg(QDateTime::fromSecsSinceEpoch(1262304000).toString(QStringLiteral("yy.MM.dd hh:mm:ss")));
+    const QString time = QDateTime::fromSecsSinceEpoch(1262304000).toString(QStringLiteral("yy.MM.dd hh:mm:ss"));
+    const QString stamp = QStringLiteral("[%1] flood line ").arg(time);
     static const QRegularExpression note(QStringLiteral("^… (\\d+) lines not shown$"));
     int expected = -1;
     for (QTextBlock block = terminal->document()->firstBlock(); block.isValid() && !block.text().isEmpty(); block = block.next()) {
