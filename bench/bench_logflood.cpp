@@ -45,6 +45,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -58,6 +59,8 @@ constexpr quint16 managementPort = 11110;
 constexpr int statusClients = 50;
 constexpr int historyLines = 300;
 constexpr qint64 catchUpLimitMs = 120000;
+// A run whose memory grows past this is stopped, so that it does not take the machine down.
+constexpr double memoryLimitMiB = 4096;
 
 using Clock = std::chrono::steady_clock;
 
@@ -430,6 +433,11 @@ int runOne(long long rate, double seconds)
         QObject::connect(&sampler, &QTimer::timeout, [&] {
             const double rss = double(statusKilobytes("VmRSS:")) / 1024 - figures.idleRssMiB;
             worstRss = std::max(worstRss, rss);
+            if (rss > memoryLimitMiB) {
+                std::printf("    stopped: more than %.0f MiB above idle\n", memoryLimitMiB);
+                std::fflush(stdout);
+                std::_Exit(3);
+            }
             if (clock.elapsed() >= qint64(nextReport) * 5000) {
                 ++nextReport;
                 const long long shown = newestShown(terminal);

@@ -424,9 +424,11 @@ void TestQtTelnet::floods()
     QList<int> batchSizes;
     QStringList order;
     int batchesSeenByAnEvent = -1;
+    // Owns the event posted below, which must not outlive this function.
+    QObject poster;
     connect(&telnet, &QtTelnet::message, this, [&](const QStringList &batch) {
         if (batchSizes.isEmpty()) {
-            QMetaObject::invokeMethod(this, [&] { batchesSeenByAnEvent = int(batchSizes.size()); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&poster, [&] { batchesSeenByAnEvent = int(batchSizes.size()); }, Qt::QueuedConnection);
         }
         batchSizes.append(int(batch.size()));
         received += batch;

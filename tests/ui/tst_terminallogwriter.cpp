@@ -265,7 +265,8 @@ void tst_TerminalLogWriter::longQueueIsWrittenOverSeveralTurns()
     for (int i = 0; i < total; ++i)
         writer.append(line(i));
     int pendingMeanwhile = -1;
-    QMetaObject::invokeMethod(this, [&] { pendingMeanwhile = writer.pendingLines(); }, Qt::QueuedConnection);
+    QObject poster;
+    QMetaObject::invokeMethod(&poster, [&] { pendingMeanwhile = writer.pendingLines(); }, Qt::QueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(writer.pendingLines(), 0, 60000);
     QVERIFY2(pendingMeanwhile > 0 && pendingMeanwhile < total, qPrintable(QString::number(pendingMeanwhile)));
     const QTextDocument *document = terminal->document();
