@@ -27,6 +27,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -46,6 +47,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -341,6 +343,25 @@ private:
     }
 };
 
+// Runs the event loop until `done` holds or the time is up. Unlike QTest::qWaitFor, which
+// sleeps between its rounds, it lets the loop turn as the program's own loop does.
+bool runUntil(const std::function<bool()> &done, qint64 timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(std::chrono::milliseconds(timeoutMs), &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return done();
+}
+
 // The sequence number of the newest log line the view shows; -1 when it shows none.
 long long newestShown(const QTextEdit *view)
 {
@@ -453,7 +474,7 @@ int runOne(long long rate, double seconds)
         sampler.start();
         peer.start.store(true);
 
-        if (!QTest::qWaitFor([&] { return peer.finished.load(); }, int(seconds * 1000 * 10))) {
+        if (!runUntil([&] { return peer.finished.load(); }, qint64(seconds * 1000 * 10))) {
             std::fprintf(stderr, "the peer did not finish its stream\n");
             peer.quit.store(true);
             server.join();
@@ -462,7 +483,7 @@ int runOne(long long rate, double seconds)
         const long long last = peer.total - 1;
         figures.behindAtStopS = double(last - newestShown(terminal)) / double(rate);
         // From the moment the peer sent its last line (which this thread sees a moment late).
-        if (QTest::qWaitFor([&] { return newestShown(terminal) == last; }, int(catchUpLimitMs)))
+        if (runUntil([&] { return newestShown(terminal) == last; }, catchUpLimitMs))
             figures.catchUpS = secondsSince(peer.streamEnd);
         // Whatever the window asked for until now has its answer.
         if (!MainWindowTestAccess::settle(window, 60000))
