@@ -28,9 +28,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTabWidget>
@@ -41,14 +39,12 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -57,7 +53,6 @@
 
 namespace {
 
-constexpr quint16 managementPort = 11110;
 constexpr int statusClients = 50;
 constexpr int historyLines = 300;
 constexpr qint64 catchUpLimitMs = 120000;
@@ -70,43 +65,6 @@ double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-// A listening socket on a loopback address of its own at the management port, which the
-// window always connects to: an address in 127.0.0.0/8 that nothing else is bound to.
-struct ManagementListener
-{
-    int fd = -1;
-    QString address;
-
-    ManagementListener()
-    {
-        for (int attempt = 0; attempt < 50 && fd < 0; ++attempt) {
-            const quint32 host = (127U << 24) | (QRandomGenerator::global()->bounded(1U, 255U) << 16)
-                                 | (QRandomGenerator::global()->bounded(0U, 256U) << 8)
-                                 | QRandomGenerator::global()->bounded(2U, 255U);
-            const int candidate = ::socket(AF_INET, SOCK_STREAM, 0);
-            const int yes = 1;
-            ::setsockopt(candidate, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-            sockaddr_in where{};
-            where.sin_family = AF_INET;
-            where.sin_addr.s_addr = htonl(host);
-            where.sin_port = htons(managementPort);
-            if (::bind(candidate, reinterpret_cast<sockaddr *>(&where), sizeof where) == 0 && ::listen(candidate, 1) == 0) {
-                fd = candidate;
-                address = QHostAddress(host).toString();
-            } else {
-                ::close(candidate);
-            }
-        }
-        if (fd < 0) {
-            std::perror("listen");
-            std::exit(1);
-        }
-    }
-    ~ManagementListener() { ::close(fd); }
-    ManagementListener(const ManagementListener &) = delete;
-    ManagementListener &operator=(const ManagementListener &) = delete;
-};
 
 bool sendAll(int fd, const std::string &data)
 {
@@ -399,8 +357,9 @@ int runOne(long long rate, double seconds)
     TestSettings settings;
     ScriptedDialogs dialogs;
     pointUpdateCheckAtClosedPort();
-    ManagementListener listener;
-    QSettings().setValue(QStringLiteral("ip"), listener.address);
+    // No address is set, so that the window asks for one (and is refused) rather than connect
+    // to the management port, where tests may be listening; it is connected to the peer below.
+    LoopbackListener listener;
     QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
 
     VerbosePeer peer(rate, seconds);
@@ -416,6 +375,11 @@ int runOne(long long rate, double seconds)
         window.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
         auto *terminal = window.findChild<QTextEdit *>(QStringLiteral("terminal"));
         OpenVpnManagement &management = MainWindowTestAccess::management(window);
+        if (!runUntil([&] { return MainWindowTestAccess::initTimer(window) == nullptr; }, 20000)) {
+            std::fprintf(stderr, "the window did not start\n");
+            return 1;
+        }
+        management.connectToHost(QStringLiteral("127.0.0.1"), listener.port);
 
         // Every status answer must come whole: its header first, END last, every client.
         QObject::connect(&management, &OpenVpnManagement::statusResponse, [&](const QStringList &lines) {
