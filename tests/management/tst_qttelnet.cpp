@@ -63,6 +63,7 @@ private slots:
     void floods_data();
     void floods();
     void fasterPeerWaitsInsteadOfFillingMemory();
+    void nestedLoopDuringALaterSlice();
 
 private:
     bool connectTo(TestableTelnet &telnet, FakeTcpPeer &peer);
@@ -499,6 +500,40 @@ void TestQtTelnet::fasterPeerWaitsInsteadOfFillingMemory()
     QTRY_COMPARE_WITH_TIMEOUT(received, lines, 60000);
     QCOMPARE(mismatches, 0);
     QVERIFY2(mostBuffered <= QtTelnet::readBufferSize, qPrintable(QString::number(mostBuffered)));
+}
+
+// A receiver that runs a nested event loop while it handles a slice that came in a later turn
+// (not from the socket's own signal): lines arriving meanwhile wait until it returns, rather
+// than overtaking the rest of its slice.
+void TestQtTelnet::nestedLoopDuringALaterSlice()
+{
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    const int lines = int(QtTelnet::sliceLines) + 10;
+    QList<QStringList> batches;
+    int depth = 0;
+    int deepest = 0;
+    connect(&telnet, &QtTelnet::message, this, [&](const QStringList &batch) {
+        deepest = qMax(deepest, ++depth);
+        batches.append(batch);
+        if (batch.constLast() == QStringLiteral("line %1\r\n").arg(lines - 1)) {
+            peer.send("late one\r\nlate two\r\n");
+            QVERIFY(QTest::qWaitFor([&] { return telnet.socket->bytesAvailable() >= 20; }, 20000));
+        }
+        --depth;
+    });
+    QByteArray flood;
+    for (int i = 0; i < lines; ++i)
+        flood += "line " + QByteArray::number(i) + "\r\n";
+    peer.send(flood);
+    QTRY_VERIFY_WITH_TIMEOUT(!batches.isEmpty() && batches.constLast().constLast() == QLatin1String("late two\r\n"), 20000);
+    QCOMPARE(deepest, 1);
+    QCOMPARE(batches.constLast(), (QStringList{"late one\r\n", "late two\r\n"}));
+    QStringList all;
+    for (const QStringList &batch : std::as_const(batches))
+        all += batch;
+    QCOMPARE(all.size(), lines + 2);
 }
 
 QTEST_GUILESS_MAIN(TestQtTelnet)
