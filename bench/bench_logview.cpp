@@ -119,9 +119,9 @@ Result unboundedRun(int prefill, bool lineByLine = false)
     terminal.resize(780, 560);
     terminal.show();
     (void)QTest::qWaitForWindowExposed(&terminal);
-    const auto add = [&](int i) { writer.append(OpenVpnLogLine::parse(logLine(i))); };
+    const auto add = [&](int i) { writer.append(logLine(i)); };
     const auto addNow = [&](int i) {
-        writer.append(OpenVpnLogLine::parse(logLine(i)));
+        writer.append(logLine(i));
         writer.flush();
     };
     feed(add, 0, prefill);

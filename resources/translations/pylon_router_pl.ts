@@ -561,6 +561,13 @@ Hasło interfejsu zarządzania:</translation>
     </message>
 </context>
 <context>
+    <name>TerminalLogWriter</name>
+    <message>
+        <source>… %1 lines not shown</source>
+        <translation>… nie pokazano %1 wierszy</translation>
+    </message>
+</context>
+<context>
     <name>UpdateAction</name>
     <message>
         <source>Update</source>

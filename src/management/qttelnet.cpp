@@ -11,6 +11,10 @@ constexpr qsizetype initialLineBuffer = 512;
 // A scratch buffer grown by a huge line is given back rather than kept for the life of
 // the connection.
 constexpr qsizetype keptLineBuffer = qsizetype(64) * 1024;
+// Bytes looked at in one go when splitting lines; a longer line is read on its own.
+constexpr qsizetype peekWindow = qsizetype(64) * 1024;
+// A first guess at the lines in a window, so that the list rarely grows while it is filled.
+constexpr qsizetype typicalLineLength = 96;
 
 // Indexed by the socket error value; values without a row share the last text.
 constexpr const char *errorTexts[] = {
@@ -53,6 +57,7 @@ QtTelnet::QtTelnet(QObject *parent)
     : QObject(parent)
     , socket(new QTcpSocket(this))
 {
+    socket->setReadBufferSize(readBufferSize);
     connect(socket, &QTcpSocket::readyRead, this, &QtTelnet::socketReadyRead);
     connect(socket, &QTcpSocket::connected, this, &QtTelnet::socketConnected);
     connect(socket, &QTcpSocket::disconnected, this, &QtTelnet::socketDisconnected);
@@ -165,6 +170,18 @@ void QtTelnet::socketDisconnected()
     emit disconnected();
 }
 
+void QtTelnet::deliverLeftovers()
+{
+    qint64 left = socket->bytesAvailable();
+    while (linesLeft && !delivering) {
+        socketReadyRead();
+        const qint64 now = socket->bytesAvailable();
+        if (now == left)
+            break;
+        left = now;
+    }
+}
+
 bool QtTelnet::readOneLine(QString &line)
 {
     if (lineBuffer.size() < initialLineBuffer)
@@ -195,35 +212,109 @@ bool QtTelnet::readOneLine(QString &line)
     return whole;
 }
 
+bool QtTelnet::readSlice(QStringList &lines)
+{
+    qsizetype taken = 0;
+    while (lines.size() < sliceLines && taken < sliceBytes && socket->canReadLine()) {
+        const qsizetype window = qsizetype(qMin<qint64>(socket->bytesAvailable(), peekWindow));
+        if (chunk.size() < window)
+            chunk.resize(window);
+        const qsizetype peeked = qsizetype(socket->peek(chunk.data(), window));
+        const char *const begin = chunk.constData();
+        const char *const end = begin + qMax<qsizetype>(peeked, 0);
+        const char *next = begin;
+        lines.reserve(lines.size() + qMin(sliceLines - lines.size(), peeked / typicalLineLength + 1));
+        while (lines.size() < sliceLines) {
+            const auto *feed = static_cast<const char *>(std::memchr(next, '\n', size_t(end - next)));
+            if (!feed)
+                break;
+            lines.append(lineFromBytes(next, feed + 1 - next));
+            next = feed + 1;
+        }
+        if (next != begin) {
+            socket->skip(next - begin);
+            taken += next - begin;
+            continue;
+        }
+        // The next line is longer than the window.
+        QString line;
+        if (!readOneLine(line))
+            return false;
+        taken += line.size();
+        lines.append(line);
+    }
+    return true;
+}
+
+void QtTelnet::scheduleRead()
+{
+    linesLeft = true;
+    if (readPosted)
+        return;
+    readPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            readPosted = false;
+            if (linesLeft)
+                socketReadyRead();
+        },
+        Qt::QueuedConnection);
+}
+
 void QtTelnet::socketReadyRead()
 {
+    // The lines wait for the receiver that is still handling a slice; it comes back for them.
+    if (delivering)
+        return;
+    linesLeft = false;
+    // Once the end of the connection has been reported, what is left belongs to a
+    // conversation that is over.
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
     const quint64 attempt = attempts;
-    bool tooLong = false;
-    // A receiver that runs a nested event loop (a modal dialog) gets no readyRead for what
-    // arrives meanwhile, so whole lines that came in are taken in another round here rather
-    // than left waiting for the peer's next bytes.
-    while (!tooLong && socket->canReadLine()) {
-        QStringList lines;
-        do {
-            QString line;
-            tooLong = !readOneLine(line);
-            if (tooLong)
-                break;
-            lines.append(line);
-        } while (socket->canReadLine());
-        if (!lines.isEmpty())
-            emit message(lines);
-        // A receiver closed this connection or started another: nothing here is ours now.
-        if (attempt != attempts || socket->state() != QAbstractSocket::ConnectedState)
+    QStringList lines;
+    const bool tooLong = !readSlice(lines);
+    if (!lines.isEmpty()) {
+        delivering = true;
+        emit message(lines);
+        delivering = false;
+        // A receiver started another connection: what that one brings is read in a turn of
+        // its own. (A receiver that closed the connection has emptied the socket with it.)
+        if (attempt != attempts) {
+            if (socket->canReadLine())
+                scheduleRead();
             return;
+        }
     }
     // What is left is one unfinished line, all of which the socket would keep.
-    if (tooLong || socket->bytesAvailable() >= maxLineLength)
+    if (tooLong || (!socket->canReadLine() && socket->bytesAvailable() >= maxLineLength)) {
         fail(lineTooLongText());
+        return;
+    }
+    // Lines that arrived while a receiver ran a nested event loop (a modal dialog) raised no
+    // readyRead of their own, and a full socket raises none until it is read from: whatever
+    // is whole goes up in the next turn, after the events waiting now.
+    if (socket->canReadLine()) {
+        scheduleRead();
+        return;
+    }
+    // A socket whose read buffer was full has stopped reading from the network, and taking
+    // lines out of its buffer does not start it again; asking for more than it holds does.
+    const qsizetype unfinished = qsizetype(socket->bytesAvailable());
+    if (chunk.size() <= unfinished)
+        chunk.resize(unfinished + 1);
+    socket->peek(chunk.data(), unfinished + 1);
+    if (chunk.size() > peekWindow)
+        chunk = QByteArray();
 }
 
 void QtTelnet::socketError(QAbstractSocket::SocketError error)
 {
+    // The lines a peer sent before it closed go up before the close is reported (dropping
+    // the connection empties the socket), however many slices they take.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        deliverLeftovers();
     fail(errorText(error));
 }
 

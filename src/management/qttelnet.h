@@ -12,6 +12,12 @@ class QTcpSocket;
 // when it is valid UTF-8 and byte by byte as Latin-1 otherwise; either way the text can be
 // written back as the bytes it was read from (see lineFromBytes). No option negotiation of any
 // kind takes place.
+//
+// A read event hands up at most one slice (sliceLines lines, about sliceBytes bytes); whole
+// lines left over go up in the next turns of the event loop, so that a peer that sends faster
+// than the receivers can take never holds the event loop for long. The socket keeps at most
+// readBufferSize bytes; beyond that the peer waits (TCP flow control) instead of our memory
+// growing.
 class QtTelnet : public QObject
 {
     Q_OBJECT
@@ -22,6 +28,11 @@ public:
     // without a line feed is not speaking in lines (OpenVPN's longest are a few kilobytes):
     // its connection is dropped with an error instead of being kept in memory without end.
     static constexpr qsizetype maxLineLength = qsizetype(1024) * 1024;
+    // The most lines, and about the most bytes, handed up in one message().
+    static constexpr qsizetype sliceLines = 8192;
+    static constexpr qsizetype sliceBytes = 2 * maxLineLength;
+    // What the socket reads ahead of the receivers; room for a line of the longest length.
+    static constexpr qint64 readBufferSize = 4 * maxLineLength;
 
     explicit QtTelnet(QObject *parent = nullptr);
     ~QtTelnet() override;
@@ -78,9 +89,23 @@ private:
     // Reads one line the socket can deliver whole (the caller has checked canReadLine()).
     // False for a line longer than maxLineLength, of which that many bytes are then gone.
     bool readOneLine(QString &line);
+    // Reads the next slice of whole lines into `lines`. False for a line longer than
+    // maxLineLength (the lines before it are in `lines`).
+    bool readSlice(QStringList &lines);
+    // Runs the read handler again in a later turn of the event loop, once.
+    void scheduleRead();
+    // Hands up now the whole lines that wait for a later turn.
+    void deliverLeftovers();
 
-    // Scratch space for the line being read; the socket keeps any unfinished line itself.
+    // Scratch space for the lines being read; the socket keeps any unfinished line itself.
     QByteArray lineBuffer;
+    QByteArray chunk;
+    // While message() is being emitted: a receiver's nested event loop must not start
+    // another slice, which would overtake the lines of this one not handled yet.
+    bool delivering = false;
+    // Whole lines are waiting for a later turn; a call to read them is posted.
+    bool linesLeft = false;
+    bool readPosted = false;
     // Counts connection attempts, so that reading stops when a receiver has started another.
     quint64 attempts = 0;
 };

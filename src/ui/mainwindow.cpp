@@ -496,9 +496,8 @@ void MainWindow::setState(OpenVpnManagement::VpnState state)
 
 void MainWindow::setLog(const QString &log)
 {
-    const OpenVpnLogLine line = OpenVpnLogLine::parse(log);
-    logWriter->append(line);
-    if (line.message.contains(QLatin1String("Peer Connection Initiated")))
+    logWriter->append(log);
+    if (OpenVpnLogLine::messageField(log).contains(QLatin1String("Peer Connection Initiated")))
         management.getStatus();
 }
 

@@ -2,26 +2,52 @@
 
 #include <QDateTime>
 
+namespace {
+
+// Where the message field starts, -1 when the notification has fewer than three fields; the
+// first comma goes to `firstComma`.
+qsizetype messageStart(QStringView log, qsizetype &firstComma)
+{
+    firstComma = log.indexOf(u',');
+    const qsizetype secondComma = firstComma < 0 ? -1 : log.indexOf(u',', firstComma + 1);
+    return secondComma < 0 ? -1 : secondComma + 1;
+}
+
+} // namespace
+
 OpenVpnLogLine OpenVpnLogLine::parse(const QString &log)
 {
+    OpenVpnLogLine line = split(log);
+    if (line.hasFields)
+        line.timestamp = formatTimestamp(line.seconds);
+    return line;
+}
+
+OpenVpnLogLine OpenVpnLogLine::split(const QString &log)
+{
     OpenVpnLogLine line;
-    const qsizetype firstComma = log.indexOf(QLatin1Char(','));
-    const qsizetype secondComma = firstComma < 0 ? -1 : log.indexOf(QLatin1Char(','), firstComma + 1);
-    if (secondComma < 0) {
+    qsizetype firstComma = -1;
+    const qsizetype start = messageStart(log, firstComma);
+    if (start < 0) {
         line.message = log;
     } else {
         line.hasFields = true;
         bool ok = false;
-        quint64 seconds = log.left(firstComma).trimmed().toULongLong(&ok);
-        if (!ok)
-            seconds = 0;
-        line.timestamp = formatTimestamp(seconds);
-        line.colour = messageColour(log.mid(firstComma + 1, secondComma - firstComma - 1));
-        line.message = log.mid(secondComma + 1);
+        const quint64 seconds = QStringView(log).left(firstComma).trimmed().toULongLong(&ok);
+        line.seconds = ok ? seconds : 0;
+        line.colour = messageColour(QStringView(log).sliced(firstComma + 1, start - firstComma - 2));
+        line.message = log.mid(start);
     }
     if (!line.message.endsWith(QLatin1Char('\n')))
         line.message.append(QLatin1Char('\n'));
     return line;
+}
+
+QStringView OpenVpnLogLine::messageField(QStringView log)
+{
+    qsizetype firstComma = -1;
+    const qsizetype start = messageStart(log, firstComma);
+    return start < 0 ? log : log.mid(start);
 }
 
 QString OpenVpnLogLine::formatTime(quint64 seconds)
@@ -42,7 +68,7 @@ QColor OpenVpnLogLine::timestampColour()
     return QColor(127, 127, 127);
 }
 
-QColor OpenVpnLogLine::messageColour(const QString &flags)
+QColor OpenVpnLogLine::messageColour(QStringView flags)
 {
     const QChar first = flags.isEmpty() ? QChar() : flags.at(0);
     if (first == QLatin1Char('I'))

@@ -1,69 +1,164 @@
 #include "ui/terminallogwriter.h"
 
+#include "ui/openvpnlogline.h"
+
 #include <QAbstractTextDocumentLayout>
+#include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+
+namespace {
+
+// How long one turn of the event loop writes; laying out a line takes tens of microseconds.
+constexpr qint64 writeBudgetNs = qint64(12) * 1000 * 1000;
+// Lines per edit while the budget lasts.
+constexpr qsizetype writeGroup = 64;
+
+} // namespace
 
 TerminalLogWriter::TerminalLogWriter(QTextEdit *view, int lineLimit, QObject *parent)
     : QObject(parent)
     , view(view)
     , limit(qMax(1, lineLimit))
 {
+    stampFormat.setForeground(OpenVpnLogLine::timestampColour());
+    for (const char *flags : {"I", "F", "N", "W", ""}) {
+        QTextCharFormat format;
+        format.setForeground(OpenVpnLogLine::messageColour(QString::fromLatin1(flags)));
+        messageFormats.append(format);
+    }
 }
 
-void TerminalLogWriter::append(const OpenVpnLogLine &line)
+QString TerminalLogWriter::skippedText(qsizetype count)
 {
-    pending.append(line);
-    if (flushQueued)
+    // Never fewer than two: see dropOverflow().
+    return tr("… %1 lines not shown").arg(count);
+}
+
+void TerminalLogWriter::append(const QString &log)
+{
+    pending.append(log);
+    // Checked now and then rather than per line: the queue stays bounded all the same.
+    if (pending.size() > limit + limit / 2)
+        dropOverflow();
+    schedule();
+}
+
+void TerminalLogWriter::schedule()
+{
+    if (writePosted)
         return;
-    flushQueued = true;
-    QMetaObject::invokeMethod(this, &TerminalLogWriter::flush, Qt::QueuedConnection);
+    writePosted = true;
+    QMetaObject::invokeMethod(this, &TerminalLogWriter::writeQueued, Qt::QueuedConnection);
+}
+
+void TerminalLogWriter::dropOverflow()
+{
+    // The newest of them and the line that says what is missing fill the view; that line goes
+    // when the view is trimmed, so no more may follow it than the view keeps.
+    const qsizetype keep = qMax(1, limit - 1);
+    // The first drop takes at least two lines, so that the line never speaks of one.
+    if (pending.size() <= keep || (skipped == 0 && pending.size() <= qMax<qsizetype>(limit + limit / 4, keep + 1)))
+        return;
+    const qsizetype drop = pending.size() - keep;
+    pending.remove(0, drop);
+    skipped += drop;
 }
 
 void TerminalLogWriter::flush()
 {
-    flushQueued = false;
-    if (pending.isEmpty() || !view)
+    dropOverflow();
+    write(pending.size());
+    trim();
+}
+
+void TerminalLogWriter::writeQueued()
+{
+    writePosted = false;
+    // Trimming lays out the whole view again: a turn of its own, not on top of the writing.
+    if (trim()) {
+        if (!pending.isEmpty())
+            schedule();
+        return;
+    }
+    dropOverflow();
+    QElapsedTimer timer;
+    timer.start();
+    while (!pending.isEmpty() && view && timer.nsecsElapsed() < writeBudgetNs)
+        write(qMin(writeGroup, pending.size()));
+    if (!pending.isEmpty() || needsTrim())
+        schedule();
+}
+
+void TerminalLogWriter::clear()
+{
+    pending.clear();
+    skipped = 0;
+    if (view)
+        view->clear();
+}
+
+void TerminalLogWriter::write(qsizetype count)
+{
+    if (!view) {
+        pending.clear();
+        skipped = 0;
+        return;
+    }
+    if (count <= 0)
         return;
 
     // Always at the end, whatever the user has selected in the view.
     QTextCursor cursor(view->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    QTextCharFormat format;
-    for (const OpenVpnLogLine &line : std::as_const(pending)) {
-        if (line.hasFields) {
-            format.setForeground(OpenVpnLogLine::timestampColour());
-            cursor.insertText(line.timestamp, format);
-            format.setForeground(line.colour);
-        } else {
-            format = QTextCharFormat();
-        }
-        cursor.insertText(line.message, format);
+    if (skipped > 0) {
+        cursor.insertText(skippedText(skipped) + QLatin1Char('\n'), stampFormat);
+        skipped = 0;
     }
+    for (qsizetype i = 0; i < count; ++i)
+        insert(cursor, pending.at(i));
     cursor.endEditBlock();
-    pending.clear();
-    trim();
+    pending.remove(0, count);
 }
 
-void TerminalLogWriter::clear()
+void TerminalLogWriter::insert(QTextCursor &cursor, const QString &log)
 {
-    pending.clear();
-    if (view)
-        view->clear();
-}
-
-void TerminalLogWriter::trim()
-{
-    QTextDocument *document = view->document();
-    // Every line ends with a line feed, so the last block is the empty one after it.
-    const int lines = document->blockCount() - 1;
-    if (lines <= limit + limit / 4)
+    const OpenVpnLogLine line = OpenVpnLogLine::split(log);
+    if (!line.hasFields) {
+        cursor.insertText(line.message, plainFormat);
         return;
+    }
+    if (stamp.isEmpty() || line.seconds != stampSeconds) {
+        stampSeconds = line.seconds;
+        stamp = OpenVpnLogLine::formatTimestamp(line.seconds);
+    }
+    cursor.insertText(stamp, stampFormat);
+    const QTextCharFormat *format = &messageFormats.constLast();
+    for (const QTextCharFormat &candidate : std::as_const(messageFormats)) {
+        if (candidate.foreground().color() == line.colour) {
+            format = &candidate;
+            break;
+        }
+    }
+    cursor.insertText(line.message, *format);
+}
+
+bool TerminalLogWriter::needsTrim() const
+{
+    // Every line ends with a line feed, so the last block is the empty one after it.
+    return view && view->document()->blockCount() - 1 > limit + limit / 4;
+}
+
+bool TerminalLogWriter::trim()
+{
+    if (!needsTrim())
+        return false;
+    QTextDocument *document = view->document();
+    const int lines = document->blockCount() - 1;
 
     const QTextBlock firstKept = document->findBlockByNumber(lines - limit);
     QScrollBar *bar = view->verticalScrollBar();
@@ -79,4 +174,5 @@ void TerminalLogWriter::trim()
     // A reader who has scrolled away from the end keeps seeing the same lines.
     if (!atEnd)
         bar->setValue(qMax(0, value - removedHeight));
+    return true;
 }

@@ -62,6 +62,10 @@ private slots:
     void closeWhenNotOpenDoesNothing();
     void closeIsGraceful();
     void connectingAgainDropsTheCurrentConnection();
+    void floods_data();
+    void floods();
+    void fasterPeerWaitsInsteadOfFillingMemory();
+    void nestedLoopDuringALaterSlice();
 
 private:
     bool connectTo(TestableTelnet &telnet, FakeTcpPeer &peer);
@@ -434,6 +438,143 @@ void TestQtTelnet::connectingAgainDropsTheCurrentConnection()
     telnet.sendData(QStringLiteral("hello"));
     QTRY_COMPARE_WITH_TIMEOUT(second.received(), QByteArray("hello\r\n"), 20000);
     QCOMPARE(first.received(), QByteArray());
+}
+
+void TestQtTelnet::floods_data()
+{
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<bool>("peerCloses");
+
+    QTest::newRow("one slice exactly") << int(QtTelnet::sliceLines) << false;
+    QTest::newRow("one line past a slice") << int(QtTelnet::sliceLines) + 1 << false;
+    QTest::newRow("many slices") << int(QtTelnet::sliceLines) * 6 + 17 << false;
+    QTest::newRow("many slices, then the peer closes") << int(QtTelnet::sliceLines) * 6 + 17 << true;
+}
+
+// More whole lines than one message() carries go up in slices, one per turn of the event
+// loop, with other events handled between them; every line arrives once and in order, also
+// when the peer closes the connection right after them (before its close is reported).
+void TestQtTelnet::floods()
+{
+    QFETCH(int, lines);
+    QFETCH(bool, peerCloses);
+
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    QStringList received;
+    QList<int> batchSizes;
+    QStringList order;
+    int batchesSeenByAnEvent = -1;
+    // Owns the event posted below, which must not outlive this function.
+    QObject poster;
+    connect(&telnet, &QtTelnet::message, this, [&](const QStringList &batch) {
+        if (batchSizes.isEmpty()) {
+            QMetaObject::invokeMethod(&poster, [&] { batchesSeenByAnEvent = int(batchSizes.size()); }, Qt::QueuedConnection);
+        }
+        batchSizes.append(int(batch.size()));
+        received += batch;
+        if (order.isEmpty() || order.constLast() != QLatin1String("message"))
+            order.append(QStringLiteral("message"));
+    });
+    connect(&telnet, &QtTelnet::disconnected, this, [&] { order.append(QStringLiteral("disconnected")); });
+    connect(&telnet, &QtTelnet::connectionError, this, [&] { order.append(QStringLiteral("connectionError")); });
+
+    QByteArray flood;
+    QStringList expected;
+    for (int i = 0; i < lines; ++i) {
+        const QByteArray line = "line " + QByteArray::number(i) + "\r\n";
+        flood += line;
+        expected.append(latin1(line));
+    }
+    peer.send(flood);
+    if (peerCloses)
+        peer.closeConnection();
+
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), expected.size(), 20000);
+    QCOMPARE(received, expected);
+    for (const int size : std::as_const(batchSizes))
+        QVERIFY2(size <= QtTelnet::sliceLines, qPrintable(QString::number(size)));
+    QVERIFY(batchSizes.size() >= (lines + QtTelnet::sliceLines - 1) / QtTelnet::sliceLines);
+    if (batchSizes.size() > 2)
+        QVERIFY2(batchesSeenByAnEvent >= 1 && batchesSeenByAnEvent < batchSizes.size(),
+                 qPrintable(QString::number(batchesSeenByAnEvent)));
+    if (peerCloses) {
+        QTRY_COMPARE_WITH_TIMEOUT(order, (QStringList{"message", "disconnected", "connectionError"}), 20000);
+    } else {
+        QCOMPARE(order, QStringList{"message"});
+        QCOMPARE(telnet.socket->state(), QAbstractSocket::ConnectedState);
+    }
+}
+
+// A peer that sends faster than the receivers take: the socket holds no more than its read
+// buffer, the rest waits with the peer, and nothing is lost.
+void TestQtTelnet::fasterPeerWaitsInsteadOfFillingMemory()
+{
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    constexpr int lines = 400000;
+    QByteArray flood;
+    for (int i = 0; i < lines; ++i)
+        flood += "a line of a flood, number " + QByteArray::number(i) + "\r\n";
+    QVERIFY(flood.size() > 2 * QtTelnet::readBufferSize);
+
+    int received = 0;
+    int mismatches = 0;
+    qint64 mostBuffered = 0;
+    bool waited = false;
+    connect(&telnet, &QtTelnet::message, this, [&](const QStringList &batch) {
+        for (const QString &line : batch) {
+            if (line != QStringLiteral("a line of a flood, number %1\r\n").arg(received))
+                ++mismatches;
+            ++received;
+        }
+        // A receiver busy for a while (a modal dialog): the peer goes on sending meanwhile.
+        if (!waited) {
+            waited = true;
+            QTest::qWait(300);
+        }
+        mostBuffered = qMax(mostBuffered, telnet.socket->bytesAvailable());
+    });
+    peer.send(flood);
+    QTRY_COMPARE_WITH_TIMEOUT(received, lines, 60000);
+    QCOMPARE(mismatches, 0);
+    QVERIFY2(mostBuffered <= QtTelnet::readBufferSize, qPrintable(QString::number(mostBuffered)));
+}
+
+// A receiver that runs a nested event loop while it handles a slice that came in a later turn
+// (not from the socket's own signal): lines arriving meanwhile wait until it returns, rather
+// than overtaking the rest of its slice.
+void TestQtTelnet::nestedLoopDuringALaterSlice()
+{
+    FakeTcpPeer peer;
+    TestableTelnet telnet;
+    QVERIFY(connectTo(telnet, peer));
+    const int lines = int(QtTelnet::sliceLines) + 10;
+    QList<QStringList> batches;
+    int depth = 0;
+    int deepest = 0;
+    connect(&telnet, &QtTelnet::message, this, [&](const QStringList &batch) {
+        deepest = qMax(deepest, ++depth);
+        batches.append(batch);
+        if (batch.constLast() == QStringLiteral("line %1\r\n").arg(lines - 1)) {
+            peer.send("late one\r\nlate two\r\n");
+            QVERIFY(QTest::qWaitFor([&] { return telnet.socket->bytesAvailable() >= 20; }, 20000));
+        }
+        --depth;
+    });
+    QByteArray flood;
+    for (int i = 0; i < lines; ++i)
+        flood += "line " + QByteArray::number(i) + "\r\n";
+    peer.send(flood);
+    QTRY_VERIFY_WITH_TIMEOUT(!batches.isEmpty() && batches.constLast().constLast() == QLatin1String("late two\r\n"), 20000);
+    QCOMPARE(deepest, 1);
+    QCOMPARE(batches.constLast(), (QStringList{"late one\r\n", "late two\r\n"}));
+    QStringList all;
+    for (const QStringList &batch : std::as_const(batches))
+        all += batch;
+    QCOMPARE(all.size(), lines + 2);
 }
 
 QTEST_GUILESS_MAIN(TestQtTelnet)

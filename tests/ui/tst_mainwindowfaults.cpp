@@ -1,3 +1,4 @@
+#include "management/qttelnet.h"
 #include "router/pylonvpnhttpadmin.h"
 #include "support/fakehttpserver.h"
 #include "support/mainwindowfixture.h"
@@ -9,6 +10,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
@@ -16,6 +18,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QTreeWidget>
 
 namespace {
 
@@ -48,6 +51,8 @@ private slots:
     void brokenLine_data();
     void brokenLine();
     void logFlood();
+    void repliesInAFlood_data();
+    void repliesInAFlood();
     void routerNeverAnswers();
 
 private:
@@ -274,13 +279,139 @@ void tst_MainWindowFaults::logFlood()
     QVERIFY(ticks > 10);
     const int lines = terminal->document()->blockCount() - 1;
     QVERIFY2(lines >= limit && lines <= limit + limit / 4, qPrintable(QString::number(lines)));
-    QCOMPARE(terminal->document()->firstBlock().text(),
-             QStringLiteral("[%1] flood line %2")
-                 .arg(QDateTime::fromSecsSinceEpoch(1262304000).toString(QStringLiteral("yy.MM.dd hh:mm:ss")))
-                 .arg(total - lines));
+    // Lines the view could not keep up with were left out where a line says how many; all
+    // others follow each other without a gap, up to the last one sent.
+    const QString time = QDateTime::fromSecsSinceEpoch(1262304000).toString(QStringLiteral("yy.MM.dd hh:mm:ss"));
+    const QString stamp = QStringLiteral("[%1] flood line ").arg(time);
+    static const QRegularExpression note(QStringLiteral("^… (\\d+) lines not shown$"));
+    int expected = -1;
+    for (QTextBlock block = terminal->document()->firstBlock(); block.isValid() && !block.text().isEmpty(); block = block.next()) {
+        const QString shown = block.text();
+        const QRegularExpressionMatch skipped = note.match(shown);
+        if (skipped.hasMatch()) {
+            QVERIFY2(expected >= 0 || block == terminal->document()->firstBlock(), qPrintable(shown));
+            if (expected >= 0)
+                expected += skipped.captured(1).toInt();
+            continue;
+        }
+        QVERIFY2(shown.startsWith(stamp), qPrintable(shown));
+        const int number = shown.mid(stamp.size()).toInt();
+        if (expected >= 0)
+            QCOMPARE(number, expected);
+        expected = number + 1;
+    }
+    QCOMPARE(expected, total);
     QVERIFY(MainWindowTestAccess::settle(*window));
     QVERIFY(dialogs->calls.isEmpty());
     QVERIFY(MainWindowTestAccess::statusTimer(*window).isActive());
+}
+
+void tst_MainWindowFaults::repliesInAFlood_data()
+{
+    // Log lines the peer sends before and after each reply, in the same write.
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    // Lines of each answer to "version" (besides END); status answers carry three clients.
+    QTest::addColumn<int>("versionLines");
+
+    const int slice = int(QtTelnet::sliceLines);
+    QTest::newRow("short replies between bursts") << 500 << 500 << 2;
+    QTest::newRow("reply after nearly a slice of log lines") << slice - 1 << 10 << 2;
+    QTest::newRow("reply ending near the end of a slice") << slice - 9 << 10 << 2;
+    QTest::newRow("reply longer than a slice") << 300 << 300 << slice + 50;
+    QTest::newRow("bursts longer than the log view keeps") << 15000 << 15000 << 2;
+}
+
+// The peer answers every command in the middle of a flood of log lines. Every reply reaches
+// the reply matcher and the status poll whole, once and in the order they were sent, however
+// the flood is cut into slices and however many log lines the view leaves out.
+void tst_MainWindowFaults::repliesInAFlood()
+{
+    QFETCH(int, before);
+    QFETCH(int, after);
+    QFETCH(int, versionLines);
+
+    QVERIFY(open());
+    OpenVpnManagement &management = MainWindowTestAccess::management(*window);
+    management.setTimeout(60000);
+    // The test polls itself, so that it knows when the last flood has been sent.
+    MainWindowTestAccess::statusTimer(*window).stop();
+
+    int logLines = 0;
+    // The replies in the order the peer sent them, and in the order they were reported.
+    QStringList sent;
+    QStringList reported;
+    int statusAnswers = 0;
+    int versionAnswers = 0;
+    const auto flood = [&](int count) {
+        QByteArray bytes;
+        for (int i = 0; i < count; ++i, ++logLines)
+            bytes += ">LOG:1262304000,I,flood " + QByteArray::number(logLines) + "\r\n";
+        return bytes;
+    };
+    const QStringList clients{QStringLiteral("CLIENT_LIST,alpha,198.51.100.1:1194,10.8.0.2,,1,2,2026-12-07 19:50:38,1796673038,UNDEF,0,0,AES-256-GCM"),
+                              QStringLiteral("CLIENT_LIST,beta,198.51.100.2:1194,10.8.0.3,,1,2,2026-12-07 19:50:38,1796673038,UNDEF,1,1,AES-256-GCM"),
+                              QStringLiteral("CLIENT_LIST,gamma,198.51.100.3:1194,10.8.0.4,,1,2,2026-12-07 19:50:38,1796673038,UNDEF,2,2,AES-256-GCM")};
+    peer->handler = [&](const QString &line) -> std::optional<QByteArray> {
+        QByteArray answer;
+        if (line == QLatin1String("status 2")) {
+            // The answer's number stands where OpenVPN puts the time.
+            answer = ScriptedOpenVpnPeer::statusAnswer26(clients).replace("1796673043", QByteArray::number(++statusAnswers));
+            sent.append(QStringLiteral("status %1").arg(statusAnswers));
+        } else if (line == QLatin1String("version")) {
+            answer = "OpenVPN Version: " + QByteArray::number(++versionAnswers) + "\r\n";
+            sent.append(QStringLiteral("version %1").arg(versionAnswers));
+            for (int i = 1; i < versionLines; ++i)
+                answer += "line " + QByteArray::number(i) + " of the version\r\n";
+            answer += "END\r\n";
+        } else {
+            return std::nullopt;
+        }
+        QByteArray bytes = flood(before);
+        bytes += answer;
+        bytes += flood(after);
+        return bytes;
+    };
+
+    QList<QStringList> statuses;
+    QList<QStringList> versions;
+    connect(&management, &OpenVpnManagement::statusResponse, this, [&](const QStringList &lines) {
+        statuses.append(lines);
+        reported.append(QStringLiteral("status %1").arg(statuses.size()));
+    });
+    connect(&management, &OpenVpnManagement::versionResponse, this, [&](const QStringList &lines) {
+        versions.append(lines);
+        reported.append(QStringLiteral("version %1").arg(versions.size()));
+    });
+    constexpr int rounds = 4;
+    for (int i = 0; i < rounds; ++i) {
+        MainWindowTestAccess::poll(*window);
+        management.getVersion();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(versions.size(), rounds, 60000);
+    QVERIFY(MainWindowTestAccess::settle(*window, 60000));
+    QCOMPARE(reported, sent);
+    QCOMPARE(statusAnswers, rounds);
+    QCOMPARE(versionAnswers, rounds + 1);
+
+    for (int k = 0; k < statuses.size(); ++k) {
+        const QStringList &lines = statuses.at(k);
+        QCOMPARE(lines.size(), 3 + clients.size() + 4);
+        QCOMPARE(lines.at(1), QStringLiteral("TIME,2026-12-07 19:50:43,%1\r\n").arg(k + 1));
+        QCOMPARE(lines.at(3), clients.at(0) + QStringLiteral("\r\n"));
+        QCOMPARE(lines.constLast(), QStringLiteral("END\r\n"));
+    }
+    for (int k = 0; k < versions.size(); ++k) {
+        const QStringList &lines = versions.at(k);
+        QCOMPARE(lines.size(), versionLines + 1);
+        QCOMPARE(lines.constFirst(), QStringLiteral("OpenVPN Version: %1\r\n").arg(k + 1));
+        QCOMPARE(lines.constLast(), QStringLiteral("END\r\n"));
+    }
+    // The poll reached the client list, and the view shows the newest log line.
+    QCOMPARE(child<QTreeWidget>(*window, "clientsTree")->topLevelItemCount(), clients.size());
+    const QString last = QStringLiteral("flood %1\n").arg(logLines - 1);
+    QTRY_VERIFY_WITH_TIMEOUT(logText().endsWith(last), 60000);
+    QVERIFY(dialogs->calls.isEmpty());
 }
 
 // A router web interface that takes the request and never answers: after the transfer time

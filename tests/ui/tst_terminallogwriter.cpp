@@ -14,9 +14,9 @@
 
 namespace {
 
-OpenVpnLogLine line(int i, const char *flags = "I")
+QString line(int i, const char *flags = "I")
 {
-    return OpenVpnLogLine::parse(QStringLiteral("1262304000,%1,line %2\r\n").arg(QLatin1String(flags)).arg(i));
+    return QStringLiteral("1262304000,%1,line %2\r\n").arg(QLatin1String(flags)).arg(i);
 }
 
 QString stamped(int i)
@@ -58,6 +58,8 @@ private slots:
     void bound();
     void readerKeepsHisPlace();
     void viewGone();
+    void timeStampsFollowEachLine();
+    void longQueueIsWrittenOverSeveralTurns();
 
 private:
     std::unique_ptr<TextTerminal> terminal;
@@ -115,7 +117,7 @@ void tst_TerminalLogWriter::colours()
 {
     TerminalLogWriter writer(terminal.get());
     writer.append(line(1, "W"));
-    writer.append(OpenVpnLogLine::parse(QStringLiteral("no fields\r\n")));
+    writer.append(QStringLiteral("no fields\r\n"));
     writer.append(line(2, ""));
     writer.flush();
     const QColor grey(127, 127, 127);
@@ -161,36 +163,54 @@ void tst_TerminalLogWriter::clearDropsQueuedLines()
 void tst_TerminalLogWriter::bound_data()
 {
     QTest::addColumn<int>("limit");
+    // Lines already written before the batches.
+    QTest::addColumn<int>("prefill");
     QTest::addColumn<int>("total");
     QTest::addColumn<int>("batch");
     QTest::addColumn<int>("kept");
+    // Lines dropped unwritten, which the line before the kept ones then names; 0 for none.
+    QTest::addColumn<int>("notShown");
 
-    QTest::newRow("below the limit") << 100 << 100 << 10 << 100;
-    QTest::newRow("within the slack") << 100 << 125 << 5 << 125;
-    QTest::newRow("one past the slack") << 100 << 126 << 1 << 100;
+    QTest::newRow("below the limit") << 100 << 0 << 100 << 10 << 100 << 0;
+    QTest::newRow("within the slack") << 100 << 0 << 125 << 5 << 125 << 0;
+    QTest::newRow("one past the slack") << 100 << 0 << 126 << 1 << 100 << 0;
     // Trimmed to 100 whenever a batch of 7 passes 125; the last batch of 6 comes on top.
-    QTest::newRow("many batches") << 100 << 1000 << 7 << 106;
-    QTest::newRow("one huge batch") << 100 << 5000 << 5000 << 100;
+    QTest::newRow("many batches") << 100 << 0 << 1000 << 7 << 106 << 0;
+    QTest::newRow("one batch as large as the slack") << 100 << 0 << 125 << 125 << 125 << 0;
+    // Written and then trimmed, the oldest would never be seen: they are not written at all.
+    QTest::newRow("one batch past the slack") << 100 << 0 << 126 << 126 << 99 << 27;
+    QTest::newRow("one huge batch") << 100 << 0 << 5000 << 5000 << 99 << 4901;
+    QTest::newRow("huge batch into a full view") << 100 << 120 << 5000 << 5000 << 99 << 4901;
+    QTest::newRow("huge batch into an empty view, small limit") << 3 << 0 << 50 << 50 << 2 << 48;
 }
 
 void tst_TerminalLogWriter::bound()
 {
     QFETCH(int, limit);
+    QFETCH(int, prefill);
     QFETCH(int, total);
     QFETCH(int, batch);
     QFETCH(int, kept);
+    QFETCH(int, notShown);
 
     TerminalLogWriter writer(terminal.get(), limit);
-    for (int i = 0; i < total; ++i) {
+    for (int i = 0; i < prefill; ++i)
         writer.append(line(i));
-        if ((i + 1) % batch == 0)
+    writer.flush();
+    const int end = prefill + total;
+    for (int i = prefill; i < end; ++i) {
+        writer.append(line(i));
+        if ((i - prefill + 1) % batch == 0)
             writer.flush();
     }
     writer.flush();
     QTextDocument *document = terminal->document();
-    QCOMPARE(document->blockCount() - 1, kept);
-    QCOMPARE(document->firstBlock().text(), stamped(total - kept));
-    QCOMPARE(document->lastBlock().previous().text(), stamped(total - 1));
+    const int noteLines = notShown > 0 ? 1 : 0;
+    QCOMPARE(document->blockCount() - 1, kept + noteLines);
+    if (notShown > 0)
+        QCOMPARE(document->firstBlock().text(), TerminalLogWriter::skippedText(notShown));
+    QCOMPARE(document->findBlockByNumber(noteLines).text(), stamped(end - kept));
+    QCOMPARE(document->lastBlock().previous().text(), stamped(end - 1));
     QCOMPARE(terminal->verticalScrollBar()->value(), terminal->verticalScrollBar()->maximum());
 }
 
@@ -224,6 +244,38 @@ void tst_TerminalLogWriter::viewGone()
     writer->flush();
     writer->clear();
     QCOMPARE(writer->pendingLines(), 0);
+}
+
+void tst_TerminalLogWriter::timeStampsFollowEachLine()
+{
+    TerminalLogWriter writer(terminal.get());
+    for (const char *log : {"1262304000,I,a\n", "1262304000,I,b\n", "1262304061,I,c\n", "1262304000,I,d\n", "x,I,e\n"})
+        writer.append(QLatin1String(log));
+    writer.flush();
+    QCOMPARE(terminal->toPlainText(), QStringLiteral("[10.01.01 02:00:00] a\n[10.01.01 02:00:00] b\n[10.01.01 02:01:01] c\n"
+                                                     "[10.01.01 02:00:00] d\n[70.01.01 02:00:00] e\n"));
+}
+
+// A queue longer than one turn of the event loop writes goes out over several turns, with
+// other events handled between them; every line arrives, in order.
+void tst_TerminalLogWriter::longQueueIsWrittenOverSeveralTurns()
+{
+    constexpr int total = 20000;
+    TerminalLogWriter writer(terminal.get(), total);
+    for (int i = 0; i < total; ++i)
+        writer.append(line(i));
+    int pendingMeanwhile = -1;
+    QObject poster;
+    QMetaObject::invokeMethod(&poster, [&] { pendingMeanwhile = writer.pendingLines(); }, Qt::QueuedConnection);
+    QTRY_COMPARE_WITH_TIMEOUT(writer.pendingLines(), 0, 60000);
+    QVERIFY2(pendingMeanwhile > 0 && pendingMeanwhile < total, qPrintable(QString::number(pendingMeanwhile)));
+    const QTextDocument *document = terminal->document();
+    QCOMPARE(document->blockCount() - 1, total);
+    int i = 0;
+    for (QTextBlock block = document->firstBlock(); i < total; block = block.next(), ++i) {
+        if (block.text() != stamped(i))
+            QFAIL(qPrintable(QStringLiteral("line %1: %2").arg(i).arg(block.text())));
+    }
 }
 
 QTEST_MAIN(tst_TerminalLogWriter)
