@@ -6,7 +6,7 @@
 // fields.
 #include "fuzzcheck.h"
 
-#include "ui/clientlistparser.h"
+#include "management/clientlistparser.h"
 
 #include <QStringList>
 

@@ -2,11 +2,8 @@
 
 #include "app/settingskeys.h"
 #include "app/startup.h"
-#include "router/configexport.h"
-#include "router/configextractor.h"
-#include "router/ftpprogressdialog.h"
-#include "ui/clientlistparser.h"
-#include "ui/clientstatuswidget.h"
+#include "ui/clientlistview.h"
+#include "ui/configimport.h"
 #include "ui/dialogs.h"
 #include "ui/openvpnlogline.h"
 #include "ui/terminallogwriter.h"
@@ -17,22 +14,17 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QFileInfo>
 #include <QGridLayout>
-#include <QHash>
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPixmap>
-#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
-#include <QTreeWidget>
-#include <QUrl>
 
 namespace {
 
@@ -41,7 +33,6 @@ const QString autoHoldReleaseKey = SettingsKeys::autoHoldRelease;
 const QString ipKey = SettingsKeys::ip;
 const QString passwordKey = SettingsKeys::password;
 const QString languageKey = SettingsKeys::language;
-const QString browseStartPathKey = SettingsKeys::browseStartPath;
 
 const QString basicMode = QStringLiteral("basic");
 const QString clientMode = QStringLiteral("client");
@@ -52,10 +43,6 @@ constexpr int statusInterval = 3000;
 constexpr int initInterval = 500;
 constexpr int statusTabIndex = 2;
 const QString routerUser = QStringLiteral("root");
-
-// Roles of a client row in column 0.
-constexpr int seenRole = Qt::UserRole;
-constexpr int nameRole = Qt::UserRole + 1;
 
 QVariant setting(const QString &key)
 {
@@ -87,29 +74,12 @@ QString aboutHeading()
         .arg(Startup::applicationName(), Startup::applicationVersion());
 }
 
-// An offered link leads to a web page; anything else (a local file, a script) is not offered
-// as a link, since a click would hand it to whatever the desktop runs for it.
-bool isWebLink(const QString &link)
-{
-    const QUrl url(link);
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-           && !url.host().isEmpty();
-}
-
-// The update server's words go into rich text as text: none of its markup is obeyed. The
-// lines of its answer may end in CR, which would otherwise become part of the link.
-QString offerValue(const QString &value)
-{
-    return value.trimmed().toHtmlEscaped();
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
-    setWindowTitle(QStringLiteral("Pylon Router"));
+    setWindowTitle(Startup::applicationName());
     setWindowIcon(QIcon(QStringLiteral(":img/pylon_router_032.png")));
 
     if (!QSettings().contains(appModeKey))
@@ -167,44 +137,19 @@ MainWindow::~MainWindow()
 
 void MainWindow::createActions()
 {
-    const QString mode = appMode();
-
-    basicAction = new QAction(tr("Basic"), this);
-    basicAction->setObjectName(QStringLiteral("basicAction"));
-    basicAction->setCheckable(true);
-    basicAction->setChecked(mode == basicMode);
-    connect(basicAction, &QAction::triggered, this, &MainWindow::setAppModeBasic);
-
-    clientAction = new QAction(tr("Client"), this);
-    clientAction->setObjectName(QStringLiteral("clientAction"));
-    clientAction->setCheckable(true);
-    connect(clientAction, &QAction::triggered, this, &MainWindow::setAppModeClient);
-
-    serverAction = new QAction(tr("Server"), this);
-    serverAction->setObjectName(QStringLiteral("serverAction"));
-    serverAction->setCheckable(true);
-    connect(serverAction, &QAction::triggered, this, &MainWindow::setAppModeServer);
-
+    basicAction = newAction(tr("Basic"), "basicAction", &MainWindow::setAppModeBasic, true);
+    basicAction->setChecked(appMode() == basicMode);
+    clientAction = newAction(tr("Client"), "clientAction", &MainWindow::setAppModeClient, true);
+    serverAction = newAction(tr("Server"), "serverAction", &MainWindow::setAppModeServer, true);
     modeGroup = new QActionGroup(this);
     modeGroup->setExclusive(true);
-    modeGroup->addAction(basicAction);
-    modeGroup->addAction(clientAction);
-    modeGroup->addAction(serverAction);
+    for (QAction *action : {basicAction, clientAction, serverAction})
+        modeGroup->addAction(action);
 
-    extractConfAction = new QAction(tr("Extract config"), this);
-    extractConfAction->setObjectName(QStringLiteral("extractConfAction"));
-    connect(extractConfAction, &QAction::triggered, this, &MainWindow::extractConf);
+    extractConfAction = newAction(tr("Extract config"), "extractConfAction", &MainWindow::extractConf);
 
-    langEnAction = new QAction(tr("English"), this);
-    langEnAction->setObjectName(QStringLiteral("langEnAction"));
-    langEnAction->setCheckable(true);
-    connect(langEnAction, &QAction::triggered, this, &MainWindow::setLangEn);
-
-    langPlAction = new QAction(tr("Polish"), this);
-    langPlAction->setObjectName(QStringLiteral("langPlAction"));
-    langPlAction->setCheckable(true);
-    connect(langPlAction, &QAction::triggered, this, &MainWindow::setLangPl);
-
+    langEnAction = newAction(tr("English"), "langEnAction", &MainWindow::setLangEn, true);
+    langPlAction = newAction(tr("Polish"), "langPlAction", &MainWindow::setLangPl, true);
     langGroup = new QActionGroup(this);
     langGroup->setExclusive(true);
     langGroup->addAction(langEnAction);
@@ -215,32 +160,18 @@ void MainWindow::createActions()
     exitAction->setShortcut(QKeySequence(tr("Ctrl+Q")));
     connect(exitAction, &QAction::triggered, this, &MainWindow::close);
 
-    setIpAddressAction = new QAction(tr("Set IP address"), this);
-    setIpAddressAction->setObjectName(QStringLiteral("setIpAddressAction"));
-    connect(setIpAddressAction, &QAction::triggered, this, &MainWindow::setIpAddress);
-
-    setFtpPassAction = new QAction(tr("Set FTP password"), this);
-    setFtpPassAction->setObjectName(QStringLiteral("setFtpPassAction"));
-    connect(setFtpPassAction, &QAction::triggered, this, &MainWindow::setFtpPass);
-
-    autoHoldReleaseAction = new QAction(tr("Automatic hold-release"), this);
-    autoHoldReleaseAction->setObjectName(QStringLiteral("autoHoldReleaseAction"));
-    autoHoldReleaseAction->setCheckable(true);
+    setIpAddressAction = newAction(tr("Set IP address"), "setIpAddressAction", &MainWindow::setIpAddress);
+    setFtpPassAction = newAction(tr("Set FTP password"), "setFtpPassAction", &MainWindow::setFtpPass);
+    autoHoldReleaseAction = newAction(tr("Automatic hold-release"), "autoHoldReleaseAction",
+                                      &MainWindow::setAutoHoldRelease, true);
     autoHoldReleaseAction->setChecked(setting(autoHoldReleaseKey).toBool());
-    connect(autoHoldReleaseAction, &QAction::triggered, this, &MainWindow::setAutoHoldRelease);
 
-    helpAction = new QAction(QIcon(QStringLiteral(":img/help.png")), tr("Help"), this);
-    helpAction->setObjectName(QStringLiteral("helpAction"));
+    helpAction = newAction(tr("Help"), "helpAction", &MainWindow::helpSlot);
+    helpAction->setIcon(QIcon(QStringLiteral(":img/help.png")));
     helpAction->setShortcut(QKeySequence(tr("Ctrl+H")));
-    connect(helpAction, &QAction::triggered, this, &MainWindow::helpSlot);
-
-    aboutAction = new QAction(QIcon(QStringLiteral(":img/info.png")), tr("About"), this);
-    aboutAction->setObjectName(QStringLiteral("aboutAction"));
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::aboutSlot);
-
-    reconnectAction = new QAction(tr("Reconnect OpenVPN"), this);
-    reconnectAction->setObjectName(QStringLiteral("reconnectAction"));
-    connect(reconnectAction, &QAction::triggered, this, &MainWindow::openVpnReconnect);
+    aboutAction = newAction(tr("About"), "aboutAction", &MainWindow::aboutSlot);
+    aboutAction->setIcon(QIcon(QStringLiteral(":img/info.png")));
+    reconnectAction = newAction(tr("Reconnect OpenVPN"), "reconnectAction", &MainWindow::openVpnReconnect);
 
     updateAction = new UpdateAction(QStringLiteral("pylon"), Startup::applicationName(), Startup::applicationVersion(),
                                     QStringLiteral("0"), this, QLatin1String(updateServerBaseUrl));
@@ -331,6 +262,15 @@ void MainWindow::createTabs()
     setCentralWidget(tabWidget);
 }
 
+QAction *MainWindow::newAction(const QString &text, const char *name, void (MainWindow::*slot)(), bool checkable)
+{
+    auto *action = new QAction(text, this);
+    action->setObjectName(QLatin1String(name));
+    action->setCheckable(checkable);
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+}
+
 QWidget *MainWindow::createRouterPanel()
 {
     auto *panel = new QWidget;
@@ -355,27 +295,19 @@ QWidget *MainWindow::createRouterPanel()
     stateLabel->setAlignment(Qt::AlignCenter);
     grid->addWidget(stateLabel, 3, 0, 1, 3);
 
-    holdReleaseButton = new QPushButton(tr("Hold release"));
-    holdReleaseButton->setObjectName(QStringLiteral("holdReleaseButton"));
+    const auto addButton = [grid](const QString &text, const char *name, int row, int rowSpan = 1) {
+        auto *button = new QPushButton(text);
+        button->setObjectName(QLatin1String(name));
+        grid->addWidget(button, row, 1, rowSpan, 1);
+        return button;
+    };
+    holdReleaseButton = addButton(tr("Hold release"), "holdReleaseButton", 5, 2);
     holdReleaseButton->setEnabled(false);
-    grid->addWidget(holdReleaseButton, 5, 1, 2, 1);
-
-    vpnRestartButton = new QPushButton(tr("Vpn restart"));
-    vpnRestartButton->setObjectName(QStringLiteral("vpnRestartButton"));
+    vpnRestartButton = addButton(tr("Vpn restart"), "vpnRestartButton", 7);
     vpnRestartButton->setEnabled(false);
-    grid->addWidget(vpnRestartButton, 7, 1);
-
-    fwRestartButton = new QPushButton(tr("Firewall restart"));
-    fwRestartButton->setObjectName(QStringLiteral("fwRestartButton"));
-    grid->addWidget(fwRestartButton, 8, 1);
-
-    restartButton = new QPushButton(tr("Router restart"));
-    restartButton->setObjectName(QStringLiteral("restartButton"));
-    grid->addWidget(restartButton, 9, 1);
-
-    sendConfigButton = new QPushButton(tr("Send configuration"));
-    sendConfigButton->setObjectName(QStringLiteral("sendConfigButton"));
-    grid->addWidget(sendConfigButton, 10, 1);
+    fwRestartButton = addButton(tr("Firewall restart"), "fwRestartButton", 8);
+    restartButton = addButton(tr("Router restart"), "restartButton", 9);
+    sendConfigButton = addButton(tr("Send configuration"), "sendConfigButton", 10);
     sendConfigButton->setHidden(appMode() != clientMode);
 
     grid->setRowStretch(1, 1);
@@ -405,9 +337,10 @@ QWidget *MainWindow::createTerminal()
 
 QWidget *MainWindow::createClientsTree()
 {
-    clientsTree = new QTreeWidget;
+    clientsTree = new ClientListView;
     clientsTree->setObjectName(QStringLiteral("clientsTree"));
     clientsTree->setHeaderLabels({tr("VPN Clients")});
+    connect(clientsTree, &ClientListView::disconnectRequested, this, &MainWindow::clientDisconnect);
     return clientsTree;
 }
 
@@ -459,56 +392,7 @@ void MainWindow::restart()
 
 void MainWindow::sendConfig(bool saveLocal)
 {
-    Dialogs &dialogs = Dialogs::instance();
-    const QString fileName = dialogs.getOpenFileName(this, tr("Read router configuration"),
-                                                     setting(browseStartPathKey).toString(),
-                                                     tr("AES files (*.aes);;All files (*.*)"));
-    rememberBrowsePath(fileName);
-    if (fileName.isEmpty())
-        return;
-
-    ConfigExport configExport;
-    if (!configExport.load(fileName)) {
-        dialogs.message(this, QMessageBox::Critical, tr("Error"), tr("Could not read the file."));
-        return;
-    }
-
-    bool ok = false;
-    const QString password = dialogs.getText(this, tr("Insert password"),
-                                             tr("Configuration transport password:"),
-                                             QLineEdit::Password, QString(), &ok);
-    if (!ok) {
-        configExport.clear();
-        return;
-    }
-
-    ConfigExport::Result result = configExport.open(password);
-    if (!result.ok) {
-        dialogs.message(this, QMessageBox::Critical, tr("Error"),
-                        tr("Wrong password or XML syntax error."));
-        return;
-    }
-
-    if (!saveLocal) {
-        FtpProgressDialog::upload(this, setting(ipKey).toString(), result.login,
-                                  setting(passwordKey).toString(), result.files);
-        return;
-    }
-
-    const QString directory = dialogs.getExistingDirectory(
-        this, tr("Extract directory"), setting(browseStartPathKey).toString(),
-        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
-    if (directory.isEmpty())
-        return;
-    QStringList failed;
-    const QStringList refused = ConfigExtractor::extract(directory, std::move(result.files), &failed);
-    QStringList problems;
-    if (!refused.isEmpty())
-        problems.append(ConfigExtractor::refusalMessage(refused));
-    if (!failed.isEmpty())
-        problems.append(ConfigExtractor::failureMessage(failed));
-    if (!problems.isEmpty())
-        dialogs.message(this, QMessageBox::Critical, tr("Error"), problems.join(QStringLiteral("\n\n")));
+    ConfigImport(this).run(saveLocal ? ConfigImport::LocalDirectory : ConfigImport::Router);
 }
 
 void MainWindow::sendConfig()
@@ -519,15 +403,6 @@ void MainWindow::sendConfig()
 void MainWindow::extractConf()
 {
     sendConfig(true);
-}
-
-void MainWindow::rememberBrowsePath(const QString &fileName)
-{
-    if (fileName.isEmpty())
-        return;
-    const QString directory = QFileInfo(fileName).absolutePath();
-    if (directory != setting(browseStartPathKey).toString())
-        setSetting(browseStartPathKey, directory);
 }
 
 void MainWindow::waitOn()
@@ -576,7 +451,8 @@ void MainWindow::setFtpPass()
 void MainWindow::managementConnectedSlot()
 {
     logWriter->clear();
-    clientsTree->clear();
+    clientsTree->clearClients();
+    clientsTree->setDisconnectEnabled(true);
     killRequests.clear();
     management.stateOn(true);
     management.logOn(true);
@@ -695,87 +571,7 @@ void MainWindow::updateStatus()
 
 void MainWindow::setStatus(const QStringList &status)
 {
-    // Mark and sweep. The marks are kept here while the answer is read, so that a row's own
-    // seen mark only changes when its row is made (every row that stays was seen), and the
-    // view is not told of two changes per row and answer.
-    struct Row
-    {
-        QTreeWidgetItem *item = nullptr;
-        bool seen = false;
-        // For rows made by this answer: the last line for the panel, which is made after all
-        // rows are in place (a panel put on a row before the next row is added makes every
-        // insertion lay out all the panels again).
-        bool isNew = false;
-        QString line;
-    };
-    const int rowCount = clientsTree->topLevelItemCount();
-    QHash<QString, Row> rows;
-    rows.reserve(rowCount);
-    for (int i = 0; i < rowCount; ++i) {
-        QTreeWidgetItem *item = clientsTree->topLevelItem(i);
-        // The first row of a name is the one that counts.
-        const QString name = item->data(0, nameRole).toString();
-        if (!rows.contains(name)) {
-            Row row;
-            row.item = item;
-            rows.insert(name, row);
-        }
-    }
-
-    QList<QTreeWidgetItem *> added;
-    for (const ClientListParser::Client &client : ClientListParser::parse(status)) {
-        Row &row = rows[client.commonName];
-        if (!row.item) {
-            row.item = new QTreeWidgetItem(clientsTree);
-            row.item->setFlags(Qt::ItemIsEnabled);
-            row.item->setData(0, seenRole, true);
-            row.item->setData(0, nameRole, client.commonName);
-            row.isNew = true;
-            added.append(row.item);
-        }
-        row.seen = true;
-        if (client.line.isEmpty())
-            continue;
-        if (row.isNew)
-            row.line = client.line;
-        else if (auto *panel = qobject_cast<ClientStatusWidget *>(clientsTree->itemWidget(row.item, 0)))
-            panel->setStatus(client.line);
-    }
-
-    // Panels put on a visible list are clipped against every panel already there, which makes
-    // a first fill of many clients quadratic; the list is hidden while they go in (no paint
-    // happens in between, so nothing flickers).
-    QWidget *viewport = clientsTree->viewport();
-    const bool hideViewport = !added.isEmpty() && viewport->isVisible();
-    QPointer<QWidget> focus = QApplication::focusWidget();
-    if (hideViewport)
-        viewport->hide();
-    for (QTreeWidgetItem *item : std::as_const(added)) {
-        auto *panel = new ClientStatusWidget;
-        connect(panel, &ClientStatusWidget::clientDisconnected, this, &MainWindow::clientDisconnect);
-        const Row &row = rows[item->data(0, nameRole).toString()];
-        if (!row.line.isEmpty())
-            panel->setStatus(row.line);
-        clientsTree->setItemWidget(item, 0, panel);
-    }
-
-    // Rows not in this answer go; the rows after them move up.
-    for (int i = 0; i < clientsTree->topLevelItemCount();) {
-        QTreeWidgetItem *item = clientsTree->topLevelItem(i);
-        const auto row = rows.constFind(item->data(0, nameRole).toString());
-        if (row != rows.constEnd() && row->item == item && row->seen) {
-            ++i;
-            continue;
-        }
-        clientsTree->removeItemWidget(item, 0);
-        delete clientsTree->takeTopLevelItem(i);
-    }
-    if (hideViewport) {
-        viewport->show();
-        if (focus && viewport->isAncestorOf(focus))
-            focus->setFocus();
-    }
-    viewport->update();
+    clientsTree->setStatus(status);
 }
 
 void MainWindow::clientDisconnect(const QString &cn)
@@ -834,18 +630,7 @@ void MainWindow::setUpdateIconSlot()
         statusBar()->addPermanentWidget(updateButton, 0);
         updateButton->show();
     }
-    const QString link = updateAction->linkUrl().trimmed();
-    // Only a web address becomes a link; any other target would show an anchor that looks
-    // clickable and leads nowhere, so its text stands alone.
-    if (!isWebLink(link)) {
-        aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br>%2")
-                                    .arg(offerValue(updateAction->newVersion()),
-                                         offerValue(updateAction->linkText())));
-        return;
-    }
-    aboutBox->setUpdateText(tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
-                                .arg(offerValue(updateAction->newVersion()), offerValue(link),
-                                     offerValue(updateAction->linkText())));
+    aboutBox->setUpdateText(updateAction->offerText());
 }
 
 void MainWindow::setAppModeBasic()
@@ -915,10 +700,7 @@ void MainWindow::managementLost()
 {
     holdReleaseButton->setEnabled(false);
     vpnRestartButton->setEnabled(false);
-    for (int i = 0; i < clientsTree->topLevelItemCount(); ++i) {
-        if (auto *panel = qobject_cast<ClientStatusWidget *>(clientsTree->itemWidget(clientsTree->topLevelItem(i), 0)))
-            panel->setDisconnectEnabled(false);
-    }
+    clientsTree->setDisconnectEnabled(false);
     killRequests.clear();
     managementPasswordWrong = false;
     // One button however many losses come before the next connection.

@@ -10,13 +10,13 @@
 #include <memory>
 
 class AboutBox;
+class ClientListView;
 class QAction;
 class QActionGroup;
 class QLabel;
 class QPushButton;
 class QTabWidget;
 class QToolButton;
-class QTreeWidget;
 class TerminalLogWriter;
 class TextTerminal;
 class UpdateAction;
@@ -81,6 +81,8 @@ private:
     friend class MainWindowTestAccess;
 
     void createActions();
+    // An action of the window whose triggered() goes to slot.
+    QAction *newAction(const QString &text, const char *name, void (MainWindow::*slot)(), bool checkable = false);
     void createMenus();
     void createTabs();
     QWidget *createRouterPanel();
@@ -90,8 +92,6 @@ private:
     void showLanguageChangedInfo();
     // The management connection is gone: what needs it is switched off, Reconnect is offered.
     void managementLost();
-    // Stores the directory of a chosen file as the file dialogs' next start directory.
-    void rememberBrowsePath(const QString &fileName);
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;
@@ -125,7 +125,7 @@ private:
     QTabWidget *tabWidget = nullptr;
     TextTerminal *terminal = nullptr;
     TerminalLogWriter *logWriter = nullptr;
-    QTreeWidget *clientsTree = nullptr;
+    ClientListView *clientsTree = nullptr;
     // Names of the clients whose "kill" is on its way, oldest first: OpenVPN answers in order.
     QStringList killRequests;
     // OpenVPN has asked again for the management password: the last one was wrong.

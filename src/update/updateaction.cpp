@@ -1,5 +1,6 @@
 #include "update/updateaction.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QIcon>
 #include <QNetworkAccessManager>
@@ -34,6 +35,23 @@ bool isAccepted(int statusCode)
     // Redirections are not followed, but their body is read like any other.
     return statusCode == 200 || statusCode == 301 || statusCode == 302 || statusCode == 303
            || statusCode == 307;
+}
+
+// An offered link leads to a web page; anything else (a local file, a script) is not offered
+// as a link, since a click would hand it to whatever the desktop runs for it.
+bool isWebLink(const QString &link)
+{
+    const QUrl url(link);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+           && !url.host().isEmpty();
+}
+
+// The update server's words go into rich text as text: none of its markup is obeyed. The
+// lines of its answer may end in CR, which would otherwise become part of the link.
+QString offerValue(const QString &value)
+{
+    return value.trimmed().toHtmlEscaped();
 }
 }
 
@@ -87,6 +105,20 @@ std::optional<UpdateAction::Offer> UpdateAction::parseAnswer(const QByteArray &b
     if (lines.size() < 3)
         return std::nullopt;
     return Offer{lines.at(0), lines.at(1), lines.at(2)};
+}
+
+QString UpdateAction::offerText() const
+{
+    const QString link = offer.linkUrl.trimmed();
+    // Only a web address becomes a link; any other target would show an anchor that looks
+    // clickable and leads nowhere, so its text stands alone.
+    if (!isWebLink(link)) {
+        return QCoreApplication::translate("MainWindow", "Version %1 is avaliable on the following website:<br><br>%2")
+            .arg(offerValue(offer.newVersion), offerValue(offer.linkText));
+    }
+    return QCoreApplication::translate("MainWindow",
+                                       "Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
+        .arg(offerValue(offer.newVersion), offerValue(link), offerValue(offer.linkText));
 }
 
 void UpdateAction::setHostForTesting(const QString &host)

@@ -51,6 +51,9 @@ public:
     QString newVersion() const { return offer.newVersion; }
     QString linkText() const { return offer.linkText; }
     QString linkUrl() const { return offer.linkUrl; }
+    // The offer as rich text for the about box, in the main window's translation context:
+    // the server's words escaped, the link only when it leads to a web page.
+    QString offerText() const;
 
     // Last six bytes of the MD5 over the hardware addresses of the interfaces that are
     // valid, up, running, not loopback and have an address, as 12 lower-case hex digits.

@@ -1,10 +1,10 @@
 #include "router/ftpclient.h"
-#include "router/ftpprogressdialog.h"
 #include "router/pylonvpnhttpadmin.h"
 #include "support/fakeftpserver.h"
 #include "support/fakehttpserver.h"
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
+#include "ui/ftpprogressdialog.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -113,7 +113,7 @@ void tst_RouterFaults::cleanup()
     dialogs.reset();
     PylonVpnHttpAdmin::setPortForTesting(0);
     PylonVpnHttpAdmin::setTransferTimeoutForTesting(0);
-    FtpProgressDialog::setUploadPort(21);
+    FtpProgressDialog::setUploadPortForTesting(0);
     FtpClient::setStallTimeoutForTesting(0);
     FtpClient::setShutDownTimeoutForTesting(0);
 }
@@ -202,7 +202,7 @@ Run tst_RouterFaults::upload(quint16 port, const QList<ConfigExport::File> &file
             open->reject();
     });
     watchdog.start(hangMs);
-    FtpProgressDialog::setUploadPort(port);
+    FtpProgressDialog::setUploadPortForTesting(port);
     QElapsedTimer clock;
     clock.start();
     run.result = FtpProgressDialog::upload(nullptr, loopback, user, password, files);

@@ -1,13 +1,11 @@
-#include "ui/mainwindow.h"
-
+#include "router/configcipher.h"
 #include "support/layoutcount.h"
+#include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
-#include "support/scripteddialogs.h"
-#include "support/testsettings.h"
-#include "support/updatecheckoff.h"
 #include "update/updateaction.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QFile>
 #include <QGridLayout>
 #include <QLabel>
@@ -18,22 +16,12 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include <memory>
-
 namespace {
-
-template<typename T>
-T *child(const QObject &parent, const char *name)
-{
-    T *object = parent.findChild<T *>(QLatin1String(name));
-    if (!object)
-        qWarning("no %s", name);
-    return object;
-}
 
 QStringList tabTexts(const MainWindow &window)
 {
@@ -71,14 +59,11 @@ QStringList menuTree(const QMenu *menu, const QString &path)
 
 } // namespace
 
-class tst_MainWindow : public QObject
+class tst_MainWindow : public MainWindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-
     void firstStart();
     void secondStartKeepsSettings();
     void modeAtStart_data();
@@ -96,25 +81,9 @@ private slots:
     void clientsTreeAlwaysOwned_data();
     void clientsTreeAlwaysOwned();
     void statusBarStartsEmpty();
-
-private:
-    std::unique_ptr<TestSettings> settings;
-    // Answers nothing: any question gets its default, any input is cancelled.
-    std::unique_ptr<ScriptedDialogs> dialogs;
+    void configurationExport_data();
+    void configurationExport();
 };
-
-void tst_MainWindow::initTestCase()
-{
-    settings = std::make_unique<TestSettings>();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    // The update query goes to a port where nothing answers.
-    pointUpdateCheckAtClosedPort();
-}
-
-void tst_MainWindow::init()
-{
-    settings->clear();
-}
 
 void tst_MainWindow::firstStart()
 {
@@ -461,6 +430,44 @@ void tst_MainWindow::statusBarStartsEmpty()
     QCOMPARE(update->toolTip(), QStringLiteral("New version is avaliable. Click this\nicon to get more informations."));
     QCOMPARE(update->defaultAction(), child<UpdateAction>(window, "updateAction"));
     QVERIFY(update->autoRaise());
+}
+
+void tst_MainWindow::configurationExport_data()
+{
+    QTest::addColumn<bool>("upload");
+    QTest::newRow("Tools > Extract config writes into a directory") << false;
+    QTest::newRow("Send configuration uploads to the router") << true;
+}
+
+// The menu entry and the router panel's button both open an export; the first then asks
+// for a directory, the second uploads.
+void tst_MainWindow::configurationExport()
+{
+    QFETCH(bool, upload);
+    QTemporaryDir work;
+    const QString fileName = work.filePath(QStringLiteral("router.aes"));
+    ConfigCipher cipher(QByteArray("<Config><File path=\"/a\" content=\"Yg==\"/></Config>"));
+    cipher.setPassword(QStringLiteral("pw"));
+    cipher.encrypt();
+    QFile file(fileName);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write(cipher.data.toBase64()) > 0);
+    file.close();
+
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("client"));
+    MainWindow window;
+    dialogs->answerText(fileName);
+    dialogs->answerText(QStringLiteral("pw"));
+    if (upload) {
+        dialogs->answerExec([](QDialog *) { return int(QDialog::Rejected); });
+        child<QPushButton>(window, "sendConfigButton")->click();
+    } else {
+        dialogs->cancel();
+        child<QAction>(window, "extractConfAction")->trigger();
+    }
+    // The file and the password were asked for.
+    QCOMPARE(dialogs->calls.size(), 3);
+    QCOMPARE(dialogs->calls.last().kind, upload ? ScriptedDialogs::Exec : ScriptedDialogs::Directory);
 }
 
 QTEST_MAIN(tst_MainWindow)

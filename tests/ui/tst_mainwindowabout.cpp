@@ -1,8 +1,5 @@
-#include "ui/mainwindow.h"
-
 #include "support/fakehttpserver.h"
-#include "support/scripteddialogs.h"
-#include "support/testsettings.h"
+#include "support/mainwindowfixture.h"
 #include "update/aboutbox.h"
 #include "update/updateaction.h"
 
@@ -19,8 +16,6 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QWindow>
-
-#include <memory>
 
 namespace {
 
@@ -64,15 +59,16 @@ public slots:
     void openUrl(const QUrl &url) { opened.append(url); }
 };
 
-class tst_MainWindowAbout : public QObject
+// No router: the first connection is never tried while the window stays hidden, and the
+// address only keeps the address dialog away when a test shows the window.
+class tst_MainWindowAbout : public MainWindowFixture
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    tst_MainWindowAbout() : MainWindowFixture(QStringLiteral("127.0.0.1"), NoPeer) {}
 
+private slots:
     void boxIsTheWindowsOwn();
     void threeTabsOnTheRight();
     void hiddenPagesLeaveTheTab_data();
@@ -89,7 +85,8 @@ private slots:
     void languageChoice();
 
 private:
-    MainWindow &makeWindow();
+    void init() override;
+    void cleanup() override;
     // Starts a window whose update query is answered with body; returns once the offer is in.
     bool offer(const QByteArray &body);
     AboutBox *box() const { return window->findChild<AboutBox *>(); }
@@ -98,44 +95,23 @@ private:
     QAction *action(const char *name) const { return window->findChild<QAction *>(QLatin1String(name)); }
     QToolButton *updateButton() const { return window->findChild<QToolButton *>(QStringLiteral("updateButton")); }
 
-    std::unique_ptr<TestSettings> settings;
-    std::unique_ptr<ScriptedDialogs> dialogs;
     std::unique_ptr<FakeHttpServer> updateServer;
-    std::unique_ptr<MainWindow> window;
     BrowserStandIn browser;
 };
 
-void tst_MainWindowAbout::initTestCase()
-{
-    settings = std::make_unique<TestSettings>();
-    UpdateAction::setHostForTesting(QStringLiteral("127.0.0.1"));
-}
-
 void tst_MainWindowAbout::init()
 {
-    settings->clear();
-    // No router: the first connection is never tried while the window stays hidden, and the
-    // address below only keeps the address dialog away when a test shows the window.
-    QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
-    dialogs = std::make_unique<ScriptedDialogs>();
+    MainWindowFixture::init();
     browser.opened.clear();
     // Unless a test answers the query, it finds nobody.
     updateServer = std::make_unique<FakeHttpServer>();
-    UpdateAction::setPortForTesting(FakeHttpServer::closedPort());
 }
 
 void tst_MainWindowAbout::cleanup()
 {
-    window.reset();
-    dialogs.reset();
+    MainWindowFixture::cleanup();
     updateServer.reset();
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-}
-
-MainWindow &tst_MainWindowAbout::makeWindow()
-{
-    window = std::make_unique<MainWindow>();
-    return *window;
 }
 
 bool tst_MainWindowAbout::offer(const QByteArray &body)

@@ -1,13 +1,8 @@
-#include "ui/mainwindow.h"
-
+#include "management/qttelnet.h"
 #include "router/pylonvpnhttpadmin.h"
 #include "support/fakehttpserver.h"
+#include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
-#include "support/scripteddialogs.h"
-#include "support/scriptedopenvpnpeer.h"
-#include "support/testsettings.h"
-#include "support/updatecheckoff.h"
-#include "management/qttelnet.h"
 #include "ui/terminallogwriter.h"
 
 #include <QAction>
@@ -25,22 +20,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include <memory>
-
 namespace {
 
-// This test's own loopback address, so that it can run next to the others.
-const QString peerAddress = QStringLiteral("127.0.0.51");
-const QStringList startupCommands{QStringLiteral("state"), QStringLiteral("state on all"),
-                                  QStringLiteral("log on all"), QStringLiteral("status 2")};
 // The management response time-out of these tests.
 constexpr int shortTimeout = 300;
-
-template<typename T>
-T *child(const QObject &parent, const char *name)
-{
-    return parent.findChild<T *>(QLatin1String(name));
-}
 
 // The peer's answer for every line: nothing at all.
 std::optional<QByteArray> silence(const QString &)
@@ -53,15 +36,15 @@ std::optional<QByteArray> silence(const QString &)
 // The window against management peers and a router web interface that misbehave: silence,
 // a connection cut in the middle of a line, a line without end, a flood of log lines, an
 // answer that never comes.
-class tst_MainWindowFaults : public QObject
+class tst_MainWindowFaults : public MainWindowFixture
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    // This test's own loopback address, so that it can run next to the others.
+    tst_MainWindowFaults() : MainWindowFixture(QStringLiteral("127.0.0.51")) {}
 
+private slots:
     void silentPeer_data();
     void silentPeer();
     void errorBoxLeftOpen();
@@ -77,56 +60,18 @@ private:
     bool show(int timeout = shortTimeout);
     // Shows the window and waits until the start-up commands were answered.
     bool open();
-    QString text() const { return child<QTextEdit>(*window, "terminal")->toPlainText(); }
     QList<ScriptedDialogs::Call> questions() const;
-
-    std::unique_ptr<TestSettings> settings;
-    std::unique_ptr<ScriptedDialogs> dialogs;
-    std::unique_ptr<ScriptedOpenVpnPeer> peer;
-    std::unique_ptr<MainWindow> window;
 };
-
-void tst_MainWindowFaults::initTestCase()
-{
-    settings = std::make_unique<TestSettings>();
-    pointUpdateCheckAtClosedPort();
-}
-
-void tst_MainWindowFaults::init()
-{
-    settings->clear();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    peer = std::make_unique<ScriptedOpenVpnPeer>(QHostAddress(peerAddress));
-    QVERIFY2(peer->isListening(), qPrintable(peer->errorString()));
-    QSettings().setValue(QStringLiteral("ip"), peerAddress);
-}
-
-void tst_MainWindowFaults::cleanup()
-{
-    window.reset();
-    peer.reset();
-    dialogs.reset();
-    PylonVpnHttpAdmin::setPortForTesting(0);
-    PylonVpnHttpAdmin::setTransferTimeoutForTesting(0);
-    while (QApplication::overrideCursor())
-        QApplication::restoreOverrideCursor();
-}
 
 bool tst_MainWindowFaults::show(int timeout)
 {
-    window = std::make_unique<MainWindow>();
-    MainWindowTestAccess::management(*window).setTimeout(timeout);
-    window->show();
-    return QTest::qWaitForWindowExposed(window.get());
+    MainWindowTestAccess::management(makeWindow()).setTimeout(timeout);
+    return MainWindowFixture::show();
 }
 
 bool tst_MainWindowFaults::open()
 {
-    if (!show())
-        return false;
-    if (!QTest::qWaitFor([&] { return peer->receivedOnConnection.size() >= startupCommands.size(); }, 5000))
-        return false;
-    return MainWindowTestAccess::settle(*window);
+    return show() && MainWindowFixture::open();
 }
 
 QList<ScriptedDialogs::Call> tst_MainWindowFaults::questions() const
@@ -161,11 +106,14 @@ void tst_MainWindowFaults::silentPeer()
     peer->handler = silence;
     QSignalSpy closed(peer.get(), &ScriptedOpenVpnPeer::disconnected);
     int openAtQuestion = -1;
+    // Read while the first question is open: a Yes starts the next connection at once.
+    QStringList receivedAtQuestion;
     dialogs->onCall = [&](const ScriptedDialogs::Call &call) {
         if (call.title == QLatin1String("Timeout reached") && openAtQuestion < 0) {
             if (greets)
                 QTRY_COMPARE(closed.size(), 1);
             openAtQuestion = peer->isConnected();
+            receivedAtQuestion = peer->receivedOnConnection;
         }
     };
     dialogs->answerButton(reconnect ? QMessageBox::Yes : QMessageBox::No);
@@ -178,7 +126,7 @@ void tst_MainWindowFaults::silentPeer()
                                            "interface is already in use. Do you want to reconnect?"));
     QCOMPARE(question.defaultButton, QMessageBox::No);
     QCOMPARE(openAtQuestion, greets ? 0 : 1);
-    QCOMPARE(peer->receivedOnConnection, greets ? QStringList{QStringLiteral("state")} : QStringList());
+    QCOMPARE(receivedAtQuestion, greets ? QStringList{QStringLiteral("state")} : QStringList());
 
     if (reconnect) {
         // A new attempt, which meets the same silence: the same question once more (and the
@@ -241,7 +189,7 @@ void tst_MainWindowFaults::brokenLine()
                     "SUCCESS: real-time log notification set to ON\r\n1262304000,I,before\r\nEND\r\n");
     if (upFirst) {
         QVERIFY(open());
-        QTRY_VERIFY(text().contains(QStringLiteral("before")));
+        QTRY_VERIFY(logText().contains(QStringLiteral("before")));
         peer->send(tail);
     } else {
         peer->greeting = tail;
@@ -263,8 +211,8 @@ void tst_MainWindowFaults::brokenLine()
     QTRY_VERIFY(!peer->isConnected());
     QVERIFY(!MainWindowTestAccess::statusTimer(*window).isActive());
     QCOMPARE(managementConnected.size(), 0);
-    QVERIFY(!text().contains(QStringLiteral("half")));
-    QCOMPARE(text().contains(QStringLiteral("before")), upFirst);
+    QVERIFY(!logText().contains(QStringLiteral("half")));
+    QCOMPARE(logText().contains(QStringLiteral("before")), upFirst);
     QTest::qWait(timeout + 500);
     QCOMPARE(dialogs->calls.size(), 1);
 
@@ -275,9 +223,9 @@ void tst_MainWindowFaults::brokenLine()
     QTest::mouseClick(child<QToolButton>(*window, "reconnectButton"), Qt::LeftButton);
     QTRY_COMPARE(peer->receivedOnConnection.size(), startupCommands.size());
     QCOMPARE(peer->receivedOnConnection, startupCommands);
-    QTRY_VERIFY(text().contains(QStringLiteral("whole line")));
-    QCOMPARE(text().count(u'\n'), 1);
-    QVERIFY(!text().contains(QStringLiteral("half")));
+    QTRY_VERIFY(logText().contains(QStringLiteral("whole line")));
+    QCOMPARE(logText().count(u'\n'), 1);
+    QVERIFY(!logText().contains(QStringLiteral("half")));
     QTRY_VERIFY(!child<QToolButton>(*window, "reconnectButton")->isVisible());
     QCOMPARE(dialogs->calls.size(), 1);
 }
@@ -323,7 +271,7 @@ void tst_MainWindowFaults::logFlood()
     probe.start();
     sender.start();
     const QString last = QStringLiteral("] flood line %1\n").arg(total - 1);
-    QTRY_VERIFY_WITH_TIMEOUT(text().endsWith(last), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(logText().endsWith(last), 120000);
     const qint64 elapsed = clock.elapsed();
     probe.stop();
     qInfo("%d log lines shown in %lld ms; the event loop came round %d times, the longest gap was %lld ms",
@@ -465,7 +413,7 @@ void tst_MainWindowFaults::repliesInAFlood()
     // The poll reached the client list, and the view shows the newest log line.
     QCOMPARE(child<QTreeWidget>(*window, "clientsTree")->topLevelItemCount(), clients.size());
     const QString last = QStringLiteral("flood %1\n").arg(logLines - 1);
-    QTRY_VERIFY_WITH_TIMEOUT(text().endsWith(last), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(logText().endsWith(last), 60000);
     QVERIFY(dialogs->calls.isEmpty());
 }
 
@@ -481,7 +429,7 @@ void tst_MainWindowFaults::routerNeverAnswers()
     PylonVpnHttpAdmin::setPortForTesting(luci.port());
     PylonVpnHttpAdmin::setTransferTimeoutForTesting(1000);
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
-    window = std::make_unique<MainWindow>();
+    makeWindow();
 
     bool enabledAtBox = false;
     bool cursorRestoredAtBox = false;

@@ -1,10 +1,7 @@
-#include "ui/mainwindow.h"
-
+#include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/openvpnlab.h"
-#include "support/scripteddialogs.h"
-#include "support/testsettings.h"
-#include "support/updatecheckoff.h"
+#include "ui/clientlistview.h"
 #include "ui/clientstatuswidget.h"
 
 #include <QLabel>
@@ -16,7 +13,6 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include <memory>
 
@@ -34,26 +30,20 @@ QString label(const QWidget *panel, const char *name)
     return panel->findChild<QLabel *>(QLatin1String(name))->text();
 }
 
-QStringList names(QTreeWidget *tree)
+QStringList names(const ClientListView *list)
 {
-    QStringList result;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        result.append(tree->topLevelItem(i)->data(0, Qt::UserRole + 1).toString());
+    QStringList result = list->clientNames();
     result.sort();
     return result;
 }
 
-ClientStatusWidget *panelOf(QTreeWidget *tree, const QString &name)
+ClientStatusWidget *panelOf(const ClientListView *list, const QString &name)
 {
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *item = tree->topLevelItem(i);
-        if (item->data(0, Qt::UserRole + 1).toString() == name)
-            return qobject_cast<ClientStatusWidget *>(tree->itemWidget(item, 0));
-    }
-    return nullptr;
+    const int row = int(list->clientNames().indexOf(name));
+    return row < 0 ? nullptr : qobject_cast<ClientStatusWidget *>(list->itemWidget(list->topLevelItem(row), 0));
 }
 
-QList<QPointer<QWidget>> panels(QTreeWidget *tree)
+QList<QPointer<QWidget>> panels(const ClientListView *tree)
 {
     QList<QPointer<QWidget>> result;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
@@ -65,13 +55,14 @@ QList<QPointer<QWidget>> panels(QTreeWidget *tree)
 
 // The window against a real OpenVPN server with two real clients over tun on loopback, and
 // against a real OpenVPN whose management interface asks for a password.
-class tst_MainWindowLab : public QObject
+class tst_MainWindowLab : public MainWindowFixture
 {
     Q_OBJECT
 
+public:
+    tst_MainWindowLab() : MainWindowFixture(managementAddress, NoPeer) {}
+
 private slots:
-    void init();
-    void cleanup();
     void serverWithTwoClients();
     // The router's OpenVPN killed with SIGKILL and started again on the same ports.
     void openVpnKilledAndRestarted();
@@ -79,12 +70,13 @@ private slots:
     void managementPassword();
 
 private:
+    void init() override;
+    void cleanup() override;
     // Starts the server, its management interface waiting for a hold release, and two tun
-    // clients ("client1" and polishName) with these extra options, and points the window's settings at it in server mode
-    // with the automatic hold release on.
+    // clients ("client1" and polishName) with these extra options, and sets the window to
+    // server mode with the automatic hold release on.
     bool startLab(const QStringList &clientOptions);
 
-    std::unique_ptr<TestSettings> settings;
     std::unique_ptr<OpenVpnLab> lab;
     OpenVpnLab::ServerOptions server;
 };
@@ -98,19 +90,18 @@ void tst_MainWindowLab::init()
         if (const QString reason = OpenVpnLab::tunUnavailableReason(); !reason.isEmpty())
             QSKIP(qPrintable(reason));
     }
-    pointUpdateCheckAtClosedPort();
+    MainWindowFixture::init();
 }
 
 void tst_MainWindowLab::cleanup()
 {
+    MainWindowFixture::cleanup();
     // Stops the processes and frees the ports for the next test.
     lab.reset();
-    settings.reset();
 }
 
 bool tst_MainWindowLab::startLab(const QStringList &clientOptions)
 {
-    settings = std::make_unique<TestSettings>();
     lab = std::make_unique<OpenVpnLab>();
     server = OpenVpnLab::ServerOptions();
     server.management.address = managementAddress;
@@ -131,7 +122,6 @@ bool tst_MainWindowLab::startLab(const QStringList &clientOptions)
     }
     server.port = lab->instance(QStringLiteral("server"))->port;
 
-    QSettings().setValue(QStringLiteral("ip"), managementAddress);
     QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
     QSettings().setValue(QStringLiteral("AutoHoldRelease"), true);
     return true;
@@ -139,19 +129,16 @@ bool tst_MainWindowLab::startLab(const QStringList &clientOptions)
 
 void tst_MainWindowLab::serverWithTwoClients()
 {
-    ScriptedDialogs dialogs;
     QVERIFY(startLab({QStringLiteral("route-nopull")}));
 
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(show());
 
     // The hold is released without a click and the server comes up.
-    auto *state = window.findChild<QLabel *>(QStringLiteral("stateLabel"));
+    auto *state = window->findChild<QLabel *>(QStringLiteral("stateLabel"));
     QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("State: <b>Connected</b>"), 30000);
-    QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled());
+    QVERIFY(!window->findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled());
 
-    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("clientsTree"));
+    auto *tree = child<ClientListView>(*window, "clientsTree");
     // In the order names() gives.
     const QStringList both{polishName, QStringLiteral("client1")};
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
@@ -170,58 +157,55 @@ void tst_MainWindowLab::serverWithTwoClients()
         QTRY_VERIFY_WITH_TIMEOUT(label(panel, "receivedLabel").mid(int(qstrlen("Received bytes: "))).toLongLong() > 0, 10000);
     }
     // The log shows what OpenVPN reported, time-stamped.
-    const QString log = window.findChild<QTextEdit *>(QStringLiteral("terminal"))->toPlainText();
+    const QString log = window->findChild<QTextEdit *>(QStringLiteral("terminal"))->toPlainText();
     QVERIFY(log.contains(QStringLiteral("Initialization Sequence Completed")));
     QVERIFY(log.startsWith(QLatin1Char('[')));
 
     // The name goes back to OpenVPN as the bytes it came as: the client is really gone.
-    dialogs.answerButton(QMessageBox::Yes);
+    dialogs->answerButton(QMessageBox::Yes);
     QTest::mouseClick(panelOf(tree, polishName)->findChild<QPushButton *>(QStringLiteral("disconnectButton")),
                       Qt::LeftButton);
-    QCOMPARE(dialogs.calls.size(), 1);
-    QCOMPARE(dialogs.calls.first().text, QStringLiteral("Do you really want to disconnect %1?").arg(polishName));
+    QCOMPARE(dialogs->calls.size(), 1);
+    QCOMPARE(dialogs->calls.first().text, QStringLiteral("Do you really want to disconnect %1?").arg(polishName));
     // Gone within two polls, and no error came back.
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), QStringList{QStringLiteral("client1")}, 2 * pollMs);
-    QCOMPARE(dialogs.calls.size(), 1);
+    QCOMPARE(dialogs->calls.size(), 1);
 }
 
 void tst_MainWindowLab::openVpnKilledAndRestarted()
 {
-    ScriptedDialogs dialogs;
     // The clients notice the lost server within seconds (rather than the 30 s the server
     // pushes) and go back to it when it is there again.
     QVERIFY(startLab({QStringLiteral("pull-filter ignore \"ping\""), QStringLiteral("ping 1"),
                       QStringLiteral("ping-restart 4")}));
 
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    OpenVpnManagement &management = MainWindowTestAccess::management(window);
-    auto *state = window.findChild<QLabel *>(QStringLiteral("stateLabel"));
-    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("clientsTree"));
-    auto *terminal = window.findChild<QTextEdit *>(QStringLiteral("terminal"));
-    auto *reconnect = window.findChild<QToolButton *>(QStringLiteral("reconnectButton"));
+    QVERIFY(show());
+    OpenVpnManagement &management = MainWindowTestAccess::management(*window);
+    auto *state = window->findChild<QLabel *>(QStringLiteral("stateLabel"));
+    auto *tree = child<ClientListView>(*window, "clientsTree");
+    auto *terminal = window->findChild<QTextEdit *>(QStringLiteral("terminal"));
+    auto *reconnect = window->findChild<QToolButton *>(QStringLiteral("reconnectButton"));
     // In the order names() gives.
     const QStringList both{polishName, QStringLiteral("client1")};
 
     QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("State: <b>Connected</b>"), 30000);
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
     QTRY_VERIFY(terminal->toPlainText().contains(initialised));
-    QVERIFY(MainWindowTestAccess::settle(window));
-    QVERIFY(dialogs.calls.isEmpty());
+    QVERIFY(settle());
+    QVERIFY(dialogs->calls.isEmpty());
 
     // OpenVPN dies at once, without a word to anyone.
     const QString logBefore = terminal->toPlainText();
     const QList<QPointer<QWidget>> panelsBefore = panels(tree);
     QSignalSpy disconnected(&management, &OpenVpnManagement::disconnected);
     lab->kill(QStringLiteral("server"));
-    QTRY_COMPARE(dialogs.calls.size(), 1);
-    QCOMPARE(dialogs.calls.first().icon, QMessageBox::Critical);
-    QCOMPARE(dialogs.calls.first().title, QStringLiteral("Network socket error"));
-    QCOMPARE(dialogs.calls.first().text, QtTelnet::errorText(QAbstractSocket::RemoteHostClosedError));
+    QTRY_COMPARE(dialogs->calls.size(), 1);
+    QCOMPARE(dialogs->calls.first().icon, QMessageBox::Critical);
+    QCOMPARE(dialogs->calls.first().title, QStringLiteral("Network socket error"));
+    QCOMPARE(dialogs->calls.first().text, QtTelnet::errorText(QAbstractSocket::RemoteHostClosedError));
     QTRY_COMPARE(disconnected.size(), 1);
     QVERIFY(reconnect->isVisible());
-    QVERIFY(!MainWindowTestAccess::statusTimer(window).isActive());
+    QVERIFY(!MainWindowTestAccess::statusTimer(*window).isActive());
     // The window no longer knows the VPN's state and says so; the log and the client list
     // stay as they were last seen.
     QCOMPARE(state->text(), QStringLiteral("State: <b>Unknown</b>"));
@@ -233,16 +217,16 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
 
     // Nothing more happens by itself: no polling, no time-out question, no new attempt.
     QTest::qWait(3500);
-    QCOMPARE(dialogs.calls.size(), 1);
+    QCOMPARE(dialogs->calls.size(), 1);
     QCOMPARE(terminal->toPlainText(), logAtDeath);
     QCOMPARE(panels(tree), panelsBefore);
     QCOMPARE(management.state(), OpenVpnManagement::StateUndefined);
 
     // Reconnecting while it is down: refused, and the button stays (once).
     QTest::mouseClick(reconnect, Qt::LeftButton);
-    QTRY_COMPARE(dialogs.calls.size(), 2);
-    QCOMPARE(dialogs.calls.last().title, QStringLiteral("Network socket error"));
-    QCOMPARE(dialogs.calls.last().text, QtTelnet::errorText(QAbstractSocket::ConnectionRefusedError));
+    QTRY_COMPARE(dialogs->calls.size(), 2);
+    QCOMPARE(dialogs->calls.last().title, QStringLiteral("Network socket error"));
+    QCOMPARE(dialogs->calls.last().text, QtTelnet::errorText(QAbstractSocket::ConnectionRefusedError));
     QVERIFY(reconnect->isVisible());
     QCOMPARE(terminal->toPlainText(), logAtDeath);
 
@@ -259,7 +243,7 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
     QCOMPARE(logAtConnect, QString());
     QCOMPARE(rowsAtConnect, 0);
     QVERIFY(!reconnect->isVisible());
-    QVERIFY(MainWindowTestAccess::statusTimer(window).isActive());
+    QVERIFY(MainWindowTestAccess::statusTimer(*window).isActive());
     // The log is the new server's own history: one start, not two.
     QTRY_VERIFY(terminal->toPlainText().contains(initialised));
     QCOMPARE(terminal->toPlainText().count(initialised), 1);
@@ -269,7 +253,7 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
         QVERIFY(old.isNull());
     for (QWidget *panel : panels(tree))
         QVERIFY(qobject_cast<ClientStatusWidget *>(panel));
-    QCOMPARE(dialogs.calls.size(), 2);
+    QCOMPARE(dialogs->calls.size(), 2);
 }
 
 void tst_MainWindowLab::managementPassword_data()
@@ -289,8 +273,6 @@ void tst_MainWindowLab::managementPassword()
 {
     QFETCH(QStringList, typed);
     QFETCH(QString, outcome);
-    ScriptedDialogs dialogs;
-    settings = std::make_unique<TestSettings>();
     lab = std::make_unique<OpenVpnLab>();
     OpenVpnLab::ClientOptions options;
     options.management.address = managementAddress;
@@ -298,19 +280,16 @@ void tst_MainWindowLab::managementPassword()
     options.management.password = QStringLiteral("right pw");
     const OpenVpnLab::Instance *client = lab->startClient(options);
     QVERIFY2(client, qPrintable(lab->errorString()));
-    QSettings().setValue(QStringLiteral("ip"), managementAddress);
     for (const QString &password : std::as_const(typed)) {
         if (password.isEmpty())
-            dialogs.cancel();
+            dialogs->cancel();
         else
-            dialogs.answerText(password);
+            dialogs->answerText(password);
     }
 
-    MainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *reconnect = window.findChild<QToolButton *>(QStringLiteral("reconnectButton"));
-    const auto prompts = [&] { return dialogs.callsOf(ScriptedDialogs::Text); };
+    QVERIFY(show());
+    auto *reconnect = window->findChild<QToolButton *>(QStringLiteral("reconnectButton"));
+    const auto prompts = [&] { return dialogs->callsOf(ScriptedDialogs::Text); };
     QTRY_COMPARE_WITH_TIMEOUT(prompts().size(), typed.size(), 30000);
     const QString asked = QStringLiteral("Management interface password:");
     const QString askedAgain = QStringLiteral("The previous password was wrong.\nManagement interface password:");
@@ -319,23 +298,23 @@ void tst_MainWindowLab::managementPassword()
 
     if (outcome == QLatin1String("connected")) {
         // Past the password: OpenVPN waits for its hold release.
-        QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled(), 30000);
         QVERIFY(!reconnect->isVisible());
-        QCOMPARE(dialogs.calls.size(), typed.size());
+        QCOMPARE(dialogs->calls.size(), typed.size());
         return;
     }
     QVERIFY(lab->waitForLog(client->name, QStringLiteral("MANAGEMENT: Client disconnected")));
     QTRY_VERIFY(reconnect->isVisible());
     if (outcome == QLatin1String("cancelled")) {
         // A close the user asked for: no error to show.
-        QCOMPARE(dialogs.calls.size(), typed.size());
+        QCOMPARE(dialogs->calls.size(), typed.size());
     } else {
-        QTRY_COMPARE(dialogs.calls.size(), typed.size() + 1);
-        QCOMPARE(dialogs.calls.last().title, QStringLiteral("Network socket error"));
-        QCOMPARE(dialogs.calls.last().text,
+        QTRY_COMPARE(dialogs->calls.size(), typed.size() + 1);
+        QCOMPARE(dialogs->calls.last().title, QStringLiteral("Network socket error"));
+        QCOMPARE(dialogs->calls.last().text,
                  QStringLiteral("OpenVPN did not accept the management interface password and closed the connection."));
     }
-    QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("vpnRestartButton"))->isEnabled());
+    QVERIFY(!window->findChild<QPushButton *>(QStringLiteral("vpnRestartButton"))->isEnabled());
 }
 
 QTEST_MAIN(tst_MainWindowLab)

@@ -1,11 +1,6 @@
-#include "ui/mainwindow.h"
-
 #include "support/layoutcount.h"
+#include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
-#include "support/scripteddialogs.h"
-#include "support/scriptedopenvpnpeer.h"
-#include "support/testsettings.h"
-#include "support/updatecheckoff.h"
 #include "ui/clientstatuswidget.h"
 #include "ui/terminallogwriter.h"
 
@@ -25,21 +20,10 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include <ctime>
-#include <memory>
-
 namespace {
 
 // This test's own loopback address, so that it can run next to the others.
 const QString peerAddress = QStringLiteral("127.0.0.41");
-const QStringList startupCommands{QStringLiteral("state"), QStringLiteral("state on all"),
-                                  QStringLiteral("log on all"), QStringLiteral("status 2")};
-
-template<typename T>
-T *child(const QObject &parent, const char *name)
-{
-    return parent.findChild<T *>(QLatin1String(name));
-}
 
 struct Fragment
 {
@@ -65,15 +49,14 @@ QList<Fragment> fragments(const QTextDocument *document)
 
 Q_DECLARE_METATYPE(QList<Fragment>)
 
-class tst_MainWindowManagement : public QObject
+class tst_MainWindowManagement : public MainWindowFixture
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+public:
+    tst_MainWindowManagement() : MainWindowFixture(peerAddress) {}
 
+private slots:
     void firstConnectionWaitsForTheWindow();
     void noAddressAsksOnce_data();
     void noAddressAsksOnce();
@@ -102,63 +85,10 @@ private slots:
     void commandsNeedTheConnection();
 
 private:
-    // Builds the window, shows it and waits until the start-up commands went out and were
-    // answered.
-    bool open();
-    // Returns once every line the peer sent before has been handled.
-    bool settle();
     // What the window sent on this connection from that line on, status polls and the
     // test's own markers left out.
     QStringList commandsSince(qsizetype from) const;
-    QString text() const { return child<QTextEdit>(*window, "terminal")->toPlainText(); }
-
-    std::unique_ptr<TestSettings> settings;
-    std::unique_ptr<ScriptedDialogs> dialogs;
-    std::unique_ptr<ScriptedOpenVpnPeer> peer;
-    std::unique_ptr<MainWindow> window;
 };
-
-void tst_MainWindowManagement::initTestCase()
-{
-    settings = std::make_unique<TestSettings>();
-    pointUpdateCheckAtClosedPort();
-    // Two hours east of UTC all year, so that local time differs visibly from UTC.
-    qputenv("TZ", "PYL-02");
-    tzset();
-}
-
-void tst_MainWindowManagement::init()
-{
-    settings->clear();
-    dialogs = std::make_unique<ScriptedDialogs>();
-    peer = std::make_unique<ScriptedOpenVpnPeer>(QHostAddress(peerAddress));
-    QVERIFY2(peer->isListening(), qPrintable(peer->errorString()));
-    QSettings().setValue(QStringLiteral("ip"), peerAddress);
-}
-
-void tst_MainWindowManagement::cleanup()
-{
-    window.reset();
-    peer.reset();
-    dialogs.reset();
-}
-
-bool tst_MainWindowManagement::open()
-{
-    if (!window)
-        window = std::make_unique<MainWindow>();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        return false;
-    if (!QTest::qWaitFor([&] { return peer->receivedOnConnection.size() >= startupCommands.size(); }, 5000))
-        return false;
-    return settle();
-}
-
-bool tst_MainWindowManagement::settle()
-{
-    return MainWindowTestAccess::settle(*window);
-}
 
 QStringList tst_MainWindowManagement::commandsSince(qsizetype from) const
 {
@@ -170,7 +100,7 @@ QStringList tst_MainWindowManagement::commandsSince(qsizetype from) const
 
 void tst_MainWindowManagement::firstConnectionWaitsForTheWindow()
 {
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     QVERIFY(MainWindowTestAccess::initTimer(*window));
     // Several ticks of the start-up timer pass while the window is not on screen.
     QTest::qWait(1200);
@@ -196,7 +126,7 @@ void tst_MainWindowManagement::noAddressAsksOnce()
 {
     QFETCH(bool, confirm);
     QSettings().remove(QStringLiteral("ip"));
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     if (confirm)
         dialogs->answerText(peerAddress);
     else
@@ -233,7 +163,7 @@ void tst_MainWindowManagement::connectClearsAndQueues()
     QVERIFY(open());
     auto *tree = child<QTreeWidget>(*window, "clientsTree");
     QCOMPARE(tree->topLevelItemCount(), 1);
-    QTRY_VERIFY(text().contains(QStringLiteral("old line")));
+    QTRY_VERIFY(logText().contains(QStringLiteral("old line")));
     QCOMPARE(MainWindowTestAccess::statusTimer(*window).interval(), 3000);
     QVERIFY(MainWindowTestAccess::statusTimer(*window).isActive());
     QVERIFY(child<QPushButton>(*window, "vpnRestartButton")->isEnabled());
@@ -248,7 +178,7 @@ void tst_MainWindowManagement::connectClearsAndQueues()
     QTRY_COMPARE(peer->receivedOnConnection.size(), 4);
     QVERIFY(settle());
     QCOMPARE(peer->receivedOnConnection.mid(0, 4), startupCommands);
-    QTRY_COMPARE(text(), QStringLiteral("[10.01.01 02:00:01] new line\n"));
+    QTRY_COMPARE(logText(), QStringLiteral("[10.01.01 02:00:01] new line\n"));
     QCOMPARE(tree->topLevelItemCount(), 0);
 }
 
@@ -324,14 +254,14 @@ void tst_MainWindowManagement::logLines()
     QFETCH(QList<Fragment>, pieces);
 
     QVERIFY(open());
-    QCOMPARE(text(), QString());
+    QCOMPARE(logText(), QString());
     peer->send(notification);
-    QTRY_COMPARE(text(), shown);
+    QTRY_COMPARE(logText(), shown);
     QCOMPARE(fragments(child<QTextEdit>(*window, "terminal")->document()), pieces);
 
     // The next line starts a line of its own and carries its own colours.
     peer->send(">LOG:1262304000,F,next\r\n");
-    QTRY_COMPARE(text(), shown + QStringLiteral("[10.01.01 02:00:00] next\n"));
+    QTRY_COMPARE(logText(), shown + QStringLiteral("[10.01.01 02:00:00] next\n"));
     const QList<Fragment> next{{"[10.01.01 02:00:00] ", QColor(127, 127, 127)}, {"next", QColor(255, 0, 0)}};
     QCOMPARE(fragments(child<QTextEdit>(*window, "terminal")->document()), pieces + next);
 }
@@ -340,7 +270,7 @@ void tst_MainWindowManagement::logGoesToTheEnd()
 {
     QVERIFY(open());
     peer->send(">LOG:1262304000,I,first line\r\n>LOG:1262304000,I,second line\r\n");
-    QTRY_VERIFY(text().endsWith(QStringLiteral("second line\n")));
+    QTRY_VERIFY(logText().endsWith(QStringLiteral("second line\n")));
     auto *terminal = child<QTextEdit>(*window, "terminal");
     // The user selects a word in the first line.
     QTextCursor selection = terminal->textCursor();
@@ -350,7 +280,7 @@ void tst_MainWindowManagement::logGoesToTheEnd()
     QCOMPARE(terminal->textCursor().selectedText(), QStringLiteral("first"));
 
     peer->send(">LOG:1262304000,W,third line\r\n");
-    QTRY_COMPARE(text(), QStringLiteral("[10.01.01 02:00:00] first line\n[10.01.01 02:00:00] second line\n"
+    QTRY_COMPARE(logText(), QStringLiteral("[10.01.01 02:00:00] first line\n[10.01.01 02:00:00] second line\n"
                                     "[10.01.01 02:00:00] third line\n"));
     QCOMPARE(terminal->textCursor().selectedText(), QStringLiteral("first"));
 }
@@ -367,7 +297,7 @@ void tst_MainWindowManagement::logIsBounded()
     for (int i = 0; i < total; ++i)
         flood += ">LOG:1262304000,I,line " + QByteArray::number(i) + "\r\n";
     peer->send(flood);
-    QTRY_VERIFY_WITH_TIMEOUT(text().endsWith(QStringLiteral("] line %1\n").arg(total - 1)), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(logText().endsWith(QStringLiteral("] line %1\n").arg(total - 1)), 60000);
     const int lines = terminal->document()->blockCount() - 1;
     QVERIFY2(lines >= limit && lines <= limit + limit / 4, qPrintable(QString::number(lines)));
     // The oldest lines went, the newest are all there, in order, and the view follows the end.
@@ -378,7 +308,7 @@ void tst_MainWindowManagement::logIsBounded()
     // A new connection clears the view; the bound stays.
     child<QAction>(*window, "reconnectAction")->trigger();
     QTRY_COMPARE(peer->connections, 2);
-    QTRY_COMPARE(text(), QString());
+    QTRY_COMPARE(logText(), QString());
     QCOMPARE(child<TerminalLogWriter>(*window, "logWriter")->lineLimit(), limit);
 }
 
@@ -479,7 +409,7 @@ void tst_MainWindowManagement::managementPassword()
         dialogs->answerText(typed);
     else
         dialogs->cancel();
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     window->show();
     QTRY_COMPARE(dialogs->calls.size(), 1);
     const ScriptedDialogs::Call call = dialogs->calls.first();
@@ -592,7 +522,7 @@ void tst_MainWindowManagement::timeout()
 {
     QFETCH(bool, reconnect);
     peer->setSilent(QStringLiteral("log on all"));
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     MainWindowTestAccess::management(*window).setTimeout(300);
     QSignalSpy closed(peer.get(), &ScriptedOpenVpnPeer::disconnected);
     dialogs->answerButton(reconnect ? QMessageBox::Yes : QMessageBox::No);
@@ -629,7 +559,7 @@ void tst_MainWindowManagement::timeout()
 void tst_MainWindowManagement::socketErrors()
 {
     peer->stopListening();
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     QSignalSpy errors(&MainWindowTestAccess::management(*window), &OpenVpnManagement::connectionError);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -677,7 +607,7 @@ void tst_MainWindowManagement::disconnectionStopsPolling()
     peer->closeConnection();
     QVERIFY(disconnected.wait(5000));
     QVERIFY(!MainWindowTestAccess::statusTimer(*window).isActive());
-    QTRY_VERIFY(text().contains(QStringLiteral("kept line")));
+    QTRY_VERIFY(logText().contains(QStringLiteral("kept line")));
     auto *tree = child<QTreeWidget>(*window, "clientsTree");
     QCOMPARE(tree->topLevelItemCount(), 1);
     QVERIFY(qobject_cast<ClientStatusWidget *>(tree->itemWidget(tree->topLevelItem(0), 0)));

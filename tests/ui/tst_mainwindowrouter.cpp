@@ -1,12 +1,7 @@
-#include "ui/mainwindow.h"
-
 #include "router/pylonvpnhttpadmin.h"
 #include "support/fakehttpserver.h"
+#include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
-#include "support/scripteddialogs.h"
-#include "support/scriptedopenvpnpeer.h"
-#include "support/testsettings.h"
-#include "support/updatecheckoff.h"
 
 #include <QAction>
 #include <QApplication>
@@ -16,35 +11,19 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <memory>
-
 namespace {
 
 // This test's own loopback addresses: the router, and the router after a change of address.
 const QString routerAddress = QStringLiteral("127.0.0.43");
 const QString otherAddress = QStringLiteral("127.0.0.45");
 
-QPushButton *button(const MainWindow &window, const char *name)
-{
-    return window.findChild<QPushButton *>(QLatin1String(name));
-}
-
-QAction *action(const MainWindow &window, const char *name)
-{
-    return window.findChild<QAction *>(QLatin1String(name));
-}
-
 } // namespace
 
-class tst_MainWindowRouter : public QObject
+class tst_MainWindowRouter : public MainWindowFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void routerCommand_data();
     void routerCommand();
     void routerCommandError_data();
@@ -57,35 +36,7 @@ private slots:
     void setIpAddressReconnects();
     void setFtpPass_data();
     void setFtpPass();
-
-private:
-    bool openConnected();
-
-    std::unique_ptr<TestSettings> settings;
-    std::unique_ptr<ScriptedDialogs> dialogs;
-    std::unique_ptr<MainWindow> window;
 };
-
-void tst_MainWindowRouter::initTestCase()
-{
-    settings = std::make_unique<TestSettings>();
-    pointUpdateCheckAtClosedPort();
-}
-
-void tst_MainWindowRouter::init()
-{
-    settings->clear();
-    dialogs = std::make_unique<ScriptedDialogs>();
-}
-
-void tst_MainWindowRouter::cleanup()
-{
-    window.reset();
-    dialogs.reset();
-    PylonVpnHttpAdmin::setPortForTesting(0);
-    while (QApplication::overrideCursor())
-        QApplication::restoreOverrideCursor();
-}
 
 void tst_MainWindowRouter::routerCommand_data()
 {
@@ -118,9 +69,9 @@ void tst_MainWindowRouter::routerCommand()
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
     if (password.isValid())
         QSettings().setValue(QStringLiteral("password"), password);
-    window = std::make_unique<MainWindow>();
+    makeWindow();
 
-    button(*window, buttonName.constData())->click();
+    child<QPushButton>(*window, buttonName.constData())->click();
     // Busy until the router has answered.
     QVERIFY(!window->isEnabled());
     QVERIFY(QApplication::overrideCursor());
@@ -165,7 +116,7 @@ void tst_MainWindowRouter::routerCommandError()
     });
     PylonVpnHttpAdmin::setPortForTesting(refused ? FakeHttpServer::closedPort() : luci.port());
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
-    window = std::make_unique<MainWindow>();
+    makeWindow();
 
     bool enabledAtBox = false;
     bool cursorRestoredAtBox = false;
@@ -173,7 +124,7 @@ void tst_MainWindowRouter::routerCommandError()
         enabledAtBox = window->isEnabled();
         cursorRestoredAtBox = !QApplication::overrideCursor();
     };
-    button(*window, buttonName.constData())->click();
+    child<QPushButton>(*window, buttonName.constData())->click();
     QVERIFY(!window->isEnabled());
     QTRY_COMPARE(dialogs->calls.size(), 1);
     const ScriptedDialogs::Call call = dialogs->calls.first();
@@ -187,20 +138,14 @@ void tst_MainWindowRouter::routerCommandError()
     QCOMPARE(luci.requests.size(), refused ? 0 : 1);
 }
 
-bool tst_MainWindowRouter::openConnected()
-{
-    window->show();
-    return QTest::qWaitForWindowExposed(window.get());
-}
-
 void tst_MainWindowRouter::vpnRestart()
 {
     ScriptedOpenVpnPeer peer{QHostAddress(routerAddress)};
     QVERIFY(peer.isListening());
     QSettings().setValue(QStringLiteral("ip"), routerAddress);
-    window = std::make_unique<MainWindow>();
-    QVERIFY(openConnected());
-    auto *restart = button(*window, "vpnRestartButton");
+    makeWindow();
+    QVERIFY(show());
+    auto *restart = child<QPushButton>(*window, "vpnRestartButton");
     QTRY_VERIFY(restart->isEnabled());
     QTRY_COMPARE(peer.receivedOnConnection.size(), 4);
     QSignalSpy answered(&MainWindowTestAccess::management(*window), &OpenVpnManagement::sigusr1Response);
@@ -230,9 +175,9 @@ void tst_MainWindowRouter::setIpAddressOffers()
     QFETCH(QString, offered);
     if (stored.isValid())
         QSettings().setValue(QStringLiteral("ip"), stored);
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     dialogs->cancel();
-    action(*window, "setIpAddressAction")->trigger();
+    child<QAction>(*window, "setIpAddressAction")->trigger();
     QCOMPARE(dialogs->calls.size(), 1);
     const ScriptedDialogs::Call call = dialogs->calls.first();
     QCOMPARE(call.kind, ScriptedDialogs::Text);
@@ -248,13 +193,13 @@ void tst_MainWindowRouter::setIpAddressCancelled()
 {
     ScriptedOpenVpnPeer peer{QHostAddress(routerAddress)};
     QSettings().setValue(QStringLiteral("ip"), routerAddress);
-    window = std::make_unique<MainWindow>();
-    QVERIFY(openConnected());
+    makeWindow();
+    QVERIFY(show());
     QTRY_COMPARE(peer.receivedOnConnection.size(), 4);
     QSignalSpy closed(&peer, &ScriptedOpenVpnPeer::disconnected);
 
     dialogs->cancel();
-    action(*window, "setIpAddressAction")->trigger();
+    child<QAction>(*window, "setIpAddressAction")->trigger();
     QCOMPARE(QSettings().value(QStringLiteral("ip")).toString(), routerAddress);
     QCOMPARE(window->findChild<QLabel *>(QStringLiteral("ipLabel"))->text(), QStringLiteral("<h1>%1</h1>").arg(routerAddress));
     QTest::qWait(300);
@@ -278,13 +223,13 @@ void tst_MainWindowRouter::setIpAddressReconnects()
     QVERIFY(first.isListening());
     QVERIFY(second.isListening());
     QSettings().setValue(QStringLiteral("ip"), routerAddress);
-    window = std::make_unique<MainWindow>();
-    QVERIFY(openConnected());
+    makeWindow();
+    QVERIFY(show());
     QTRY_COMPARE(first.receivedOnConnection.size(), 4);
 
     QSignalSpy firstClosed(&first, &ScriptedOpenVpnPeer::disconnected);
     dialogs->answerText(address);
-    action(*window, "setIpAddressAction")->trigger();
+    child<QAction>(*window, "setIpAddressAction")->trigger();
     QCOMPARE(dialogs->calls.first().initialText, routerAddress);
     QVERIFY(QSettings().contains(QStringLiteral("ip")));
     QCOMPARE(QSettings().value(QStringLiteral("ip")).toString(), address);
@@ -327,12 +272,12 @@ void tst_MainWindowRouter::setFtpPass()
     QFETCH(QVariant, storedAfter);
     if (stored.isValid())
         QSettings().setValue(QStringLiteral("password"), stored);
-    window = std::make_unique<MainWindow>();
+    makeWindow();
     if (confirm)
         dialogs->answerText(typed);
     else
         dialogs->cancel();
-    action(*window, "setFtpPassAction")->trigger();
+    child<QAction>(*window, "setFtpPassAction")->trigger();
 
     QCOMPARE(dialogs->calls.size(), 1);
     const ScriptedDialogs::Call call = dialogs->calls.first();

@@ -1,5 +1,6 @@
+#include "ui/ftpprogressdialog.h"
+
 #include "router/ftpclient.h"
-#include "router/ftpprogressdialog.h"
 #include "support/fakeftpserver.h"
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
@@ -76,7 +77,7 @@ private:
 void TestFtpProgressDialog::initTestCase()
 {
     QVERIFY2(ftpServer.start(user, password), qPrintable(ftpServer.log()));
-    FtpProgressDialog::setUploadPort(ftpServer.port());
+    FtpProgressDialog::setUploadPortForTesting(ftpServer.port());
 }
 
 void TestFtpProgressDialog::init()
@@ -160,10 +161,10 @@ void TestFtpProgressDialog::failures()
     if (!serverThere) {
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress(loopback), 0));
-        FtpProgressDialog::setUploadPort(probe.serverPort());
+        FtpProgressDialog::setUploadPortForTesting(probe.serverPort());
     }
     const Run run = upload(threeFiles(), login, pw);
-    FtpProgressDialog::setUploadPort(ftpServer.port());
+    FtpProgressDialog::setUploadPortForTesting(ftpServer.port());
 
     const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
     QCOMPARE(messages.size(), qsizetype(1));
@@ -259,10 +260,10 @@ void TestFtpProgressDialog::asciiTypeAndPathUnchanged()
     QVERIFY(server.listen());
     if (!renameReply.isEmpty())
         server.replies.insert("RNFR", renameReply);
-    FtpProgressDialog::setUploadPort(server.port());
+    FtpProgressDialog::setUploadPortForTesting(server.port());
     const QByteArray crlf = "windows\r\nline ends\r\n";
     const Run run = upload({{QStringLiteral("/etc/a"), crlf}, {QStringLiteral("b"), "b\n"}}, QStringLiteral("admin"), password);
-    FtpProgressDialog::setUploadPort(ftpServer.port());
+    FtpProgressDialog::setUploadPortForTesting(ftpServer.port());
     QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
     QCOMPARE(server.stored.value(QStringLiteral("/etc/a")), crlf);
     QCOMPARE(server.stored.value(QStringLiteral("b")), QByteArray("b\n"));

@@ -31,8 +31,8 @@ public:
     static int upload(QWidget *parent, const QString &host, const QString &login,
                       const QString &password, const QList<ConfigExport::File> &files);
 
-    // For tests only: the server port upload() connects to (21 otherwise).
-    static void setUploadPort(quint16 port);
+    // For tests only: the server port upload() connects to instead of 21; 0 restores 21.
+    static void setUploadPortForTesting(quint16 port);
 
 private slots:
     void ftpDone(bool error);

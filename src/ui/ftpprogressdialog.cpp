@@ -1,4 +1,4 @@
-#include "router/ftpprogressdialog.h"
+#include "ui/ftpprogressdialog.h"
 
 #include "router/ftpclient.h"
 #include "ui/dialogs.h"
@@ -6,8 +6,9 @@
 #include <QCoreApplication>
 
 namespace {
-quint16 uploadPort = 21;
-}
+constexpr quint16 ftpPort = 21;
+quint16 uploadPort = ftpPort;
+} // namespace
 
 FtpProgressDialog::FtpProgressDialog(QWidget *parent)
     : QProgressDialog(parent), ftp(new FtpClient(this))
@@ -22,9 +23,9 @@ FtpProgressDialog::~FtpProgressDialog()
     releaseClient();
 }
 
-void FtpProgressDialog::setUploadPort(quint16 port)
+void FtpProgressDialog::setUploadPortForTesting(quint16 port)
 {
-    uploadPort = port;
+    uploadPort = port != 0 ? port : ftpPort;
 }
 
 int FtpProgressDialog::upload(QWidget *parent, const QString &host, const QString &login,

@@ -1,20 +1,18 @@
-#include "ui/mainwindow.h"
+#include "ui/configimport.h"
 
 #include "router/configcipher.h"
-#include "router/ftpprogressdialog.h"
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
-#include "support/updatecheckoff.h"
+#include "ui/ftpprogressdialog.h"
 
-#include <QAction>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
-#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 
 #include <memory>
 
@@ -55,12 +53,11 @@ QByteArray readFile(const QString &name)
 
 } // namespace
 
-class tst_MainWindowConfig : public QObject
+class tst_ConfigImport : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -75,39 +72,36 @@ private slots:
 
 private:
     QString writeExport(const QByteArray &text);
+    void run(ConfigImport::Destination destination = ConfigImport::LocalDirectory);
 
-    std::unique_ptr<TestSettings> settings;
+    TestSettings settings;
     std::unique_ptr<ScriptedDialogs> dialogs;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QTemporaryDir> work;
+    // The dialogs' parent.
+    QWidget owner;
 };
 
-void tst_MainWindowConfig::initTestCase()
+void tst_ConfigImport::init()
 {
-    settings = std::make_unique<TestSettings>();
-    pointUpdateCheckAtClosedPort();
-}
-
-void tst_MainWindowConfig::init()
-{
-    settings->clear();
-    // An address no management peer listens on: the window's own connection stays out of the way.
-    QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.47"));
+    settings.clear();
     work = std::make_unique<QTemporaryDir>();
     QSettings().setValue(QStringLiteral("BrowseStartPath"), work->path());
     dialogs = std::make_unique<ScriptedDialogs>();
-    window = std::make_unique<MainWindow>();
 }
 
-void tst_MainWindowConfig::cleanup()
+void tst_ConfigImport::cleanup()
 {
-    window.reset();
     dialogs.reset();
     work.reset();
-    FtpProgressDialog::setUploadPort(0);
+    FtpProgressDialog::setUploadPortForTesting(0);
 }
 
-QString tst_MainWindowConfig::writeExport(const QByteArray &text)
+void tst_ConfigImport::run(ConfigImport::Destination destination)
+{
+    ConfigImport(&owner).run(destination);
+}
+
+QString tst_ConfigImport::writeExport(const QByteArray &text)
 {
     QString name = work->filePath(QStringLiteral("router.aes"));
     QFile file(name);
@@ -116,7 +110,7 @@ QString tst_MainWindowConfig::writeExport(const QByteArray &text)
     return name;
 }
 
-void tst_MainWindowConfig::extractWritesEveryFile()
+void tst_ConfigImport::extractWritesEveryFile()
 {
     QByteArray text = exportText(document({{"/etc/config/network", "config interface 'lan'\n"},
                                            {"etc/openvpn/server.conf", "port 1194\n"},
@@ -131,7 +125,7 @@ void tst_MainWindowConfig::extractWritesEveryFile()
     dialogs->answerText(fileName);
     dialogs->answerText(exportPassword);
     dialogs->answerText(target.path());
-    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    run();
 
     QCOMPARE(dialogs->calls.size(), 3);
     const ScriptedDialogs::Call open = dialogs->calls.at(0);
@@ -157,7 +151,7 @@ void tst_MainWindowConfig::extractWritesEveryFile()
     QCOMPARE(readFile(target.filePath(QStringLiteral("readme"))), QByteArray());
 }
 
-void tst_MainWindowConfig::extractRefusesHostilePathsInOneMessage()
+void tst_ConfigImport::extractRefusesHostilePathsInOneMessage()
 {
     QTemporaryDir outside;
     QTemporaryDir target;
@@ -173,7 +167,7 @@ void tst_MainWindowConfig::extractRefusesHostilePathsInOneMessage()
     dialogs->answerText(fileName);
     dialogs->answerText(exportPassword);
     dialogs->answerText(target.path());
-    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    run();
 
     QCOMPARE(readFile(target.filePath(QStringLiteral("good"))), QByteArray("kept"));
     QVERIFY(QDir(outside.path()).isEmpty());
@@ -192,7 +186,7 @@ void tst_MainWindowConfig::extractRefusesHostilePathsInOneMessage()
     QVERIFY(QFileInfo(target.filePath(QStringLiteral("occupied"))).isDir());
 }
 
-void tst_MainWindowConfig::stopsSilently_data()
+void tst_ConfigImport::stopsSilently_data()
 {
     // How many of the three dialogs (file, password, directory) are answered before the
     // next one is cancelled.
@@ -202,7 +196,7 @@ void tst_MainWindowConfig::stopsSilently_data()
     QTest::newRow("directory dialog cancelled") << 2;
 }
 
-void tst_MainWindowConfig::stopsSilently()
+void tst_ConfigImport::stopsSilently()
 {
     QFETCH(int, answered);
     const QString fileName = writeExport(exportText(document({{"/a", "b"}})));
@@ -212,14 +206,14 @@ void tst_MainWindowConfig::stopsSilently()
     for (int i = 0; i < answered; ++i)
         dialogs->answerText(answers.at(i));
     dialogs->cancel();
-    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    run();
 
     QCOMPARE(dialogs->calls.size(), answered + 1);
     QCOMPARE(dialogs->callsOf(ScriptedDialogs::Message).size(), 0);
     QVERIFY(QDir(target.path()).isEmpty());
 }
 
-void tst_MainWindowConfig::failureMessages_data()
+void tst_ConfigImport::failureMessages_data()
 {
     QTest::addColumn<QByteArray>("text");       // the export file; empty: no such file
     QTest::addColumn<QString>("password");
@@ -237,7 +231,7 @@ void tst_MainWindowConfig::failureMessages_data()
                                    << QStringLiteral("Wrong password or XML syntax error.");
 }
 
-void tst_MainWindowConfig::failureMessages()
+void tst_ConfigImport::failureMessages()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, password);
@@ -247,7 +241,7 @@ void tst_MainWindowConfig::failureMessages()
 
     dialogs->answerText(fileName);
     dialogs->answerText(password);
-    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    run();
 
     const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
     QCOMPARE(messages.size(), 1);
@@ -260,31 +254,29 @@ void tst_MainWindowConfig::failureMessages()
     QCOMPARE(dialogs->callsOf(ScriptedDialogs::Exec).size(), 0);
 }
 
-void tst_MainWindowConfig::browsePathRemembered()
+void tst_ConfigImport::browsePathRemembered()
 {
     // The directory of the chosen file becomes the next start directory even when the file
     // then cannot be read.
     QTemporaryDir elsewhere;
     dialogs->answerText(elsewhere.filePath(QStringLiteral("missing.aes")));
-    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    run();
     QCOMPARE(QSettings().value(QStringLiteral("BrowseStartPath")).toString(), elsewhere.path());
 
     dialogs->answerText(QString());
-    window->findChild<QAction *>(QStringLiteral("extractConfAction"))->trigger();
+    run();
     QCOMPARE(QSettings().value(QStringLiteral("BrowseStartPath")).toString(), elsewhere.path());
     QCOMPARE(dialogs->calls.at(2).initialText, elsewhere.path());
 }
 
-void tst_MainWindowConfig::uploadStoresEveryFile()
+void tst_ConfigImport::uploadStoresEveryFile()
 {
     PyftpdlibServer ftp;
     QVERIFY2(ftp.start(QStringLiteral("admin"), QStringLiteral("ftp pass")), qPrintable(ftp.log()));
     QVERIFY(QDir(ftp.root()).mkpath(QStringLiteral("etc/config")));
-    FtpProgressDialog::setUploadPort(ftp.port());
+    FtpProgressDialog::setUploadPortForTesting(ftp.port());
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
     QSettings().setValue(QStringLiteral("password"), QStringLiteral("ftp pass"));
-    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("client"));
-    window = std::make_unique<MainWindow>();
 
     const QByteArray router = "<Router type=\"OpenWRT Pylon VPN\" login=\"admin\"/>\n";
     const QString fileName = writeExport(exportText(document(
@@ -297,7 +289,7 @@ void tst_MainWindowConfig::uploadStoresEveryFile()
         maximum = static_cast<QProgressDialog *>(dialog)->maximum();
         return dialog->exec();
     });
-    window->findChild<QPushButton *>(QStringLiteral("sendConfigButton"))->click();
+    run(ConfigImport::Router);
 
     QCOMPARE(maximum, 6);
     QCOMPARE(dialogs->callsOf(ScriptedDialogs::Exec).first().dialogClass,
@@ -308,5 +300,5 @@ void tst_MainWindowConfig::uploadStoresEveryFile()
     QCOMPARE(ftp.file(QStringLiteral("/hosts")), QByteArray(100000, 'h'));
 }
 
-QTEST_MAIN(tst_MainWindowConfig)
-#include "tst_mainwindowconfig.moc"
+QTEST_MAIN(tst_ConfigImport)
+#include "tst_configimport.moc"

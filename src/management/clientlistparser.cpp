@@ -1,4 +1,4 @@
-#include "ui/clientlistparser.h"
+#include "management/clientlistparser.h"
 
 #include <array>
 
