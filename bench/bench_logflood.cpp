@@ -66,18 +66,6 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool sendAll(int fd, const std::string &data)
-{
-    std::size_t sent = 0;
-    while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += std::size_t(n);
-    }
-    return true;
-}
-
 // Plays an OpenVPN server at verb 9: answers the window's commands and, once started,
 // writes `rate` log lines per second for `seconds`, keeping to the schedule as far as the
 // socket lets it (a send that blocks holds it back; the slip is recorded).

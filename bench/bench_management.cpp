@@ -53,18 +53,6 @@ double threadCpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-bool sendAll(int fd, const std::string &data)
-{
-    std::size_t sent = 0;
-    while (sent < data.size()) {
-        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        sent += std::size_t(n);
-    }
-    return true;
-}
-
 class FakeOpenVpn
 {
 public:

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,6 +38,19 @@ struct LoopbackListener
     LoopbackListener(const LoopbackListener &) = delete;
     LoopbackListener &operator=(const LoopbackListener &) = delete;
 };
+
+// Writes all of data to a blocking socket; false when the peer has gone.
+inline bool sendAll(int fd, const std::string &data)
+{
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += std::size_t(n);
+    }
+    return true;
+}
 
 // Kilobytes of a "Vm..." line of /proc/self/status, the key given with its colon ("VmHWM:").
 inline qint64 statusKilobytes(const char *key)

@@ -7,7 +7,6 @@
 #include "ui/ftpprogressdialog.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QPushButton>
@@ -32,16 +31,6 @@ constexpr int hangMs = 60000;
 bool isLogin(const Request &request)
 {
     return request.path() == "/cgi-bin/luci";
-}
-
-// The temporary files below a server's root (".<name>.part").
-QStringList temporaries(const QString &root)
-{
-    QStringList found;
-    QDirIterator it(root, {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(it.next());
-    return found;
 }
 
 bool writeFile(const QString &name, const QByteArray &content)
@@ -270,7 +259,7 @@ void tst_RouterFaults::ftpServerDiesDuringStore()
         // hidden, until the next upload of that file stores over it and renames it away.
         QVERIFY2(pyftpdlib.start(user, password), qPrintable(pyftpdlib.log()));
         QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/large")), oldNetwork);
-        qInfo("temporary files left by the dead server: %s", qPrintable(temporaries(pyftpdlib.root()).join(u' ')));
+        qInfo("temporary files left by the dead server: %s", qPrintable(pyftpdlib.temporaries().join(u' ')));
         dialogs.reset();
         dialogs = std::make_unique<ScriptedDialogs>();
         const Run again = upload(pyftpdlib.port(), files, [](FtpProgressDialog *) {});
@@ -278,7 +267,7 @@ void tst_RouterFaults::ftpServerDiesDuringStore()
         QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
         QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/large")), large);
         QTRY_VERIFY(again.client.isNull());
-        QCOMPARE(temporaries(pyftpdlib.root()), QStringList());
+        QCOMPARE(pyftpdlib.temporaries(), QStringList());
     } else {
         QVERIFY(fake.stored.isEmpty());
         QCOMPARE(fake.commands.count("STOR /etc/config/.large.part"), 1);
@@ -325,7 +314,7 @@ void tst_RouterFaults::ftpServerHangsDuringStore()
     QVERIFY(log.contains(QStringLiteral("<- ABOR")));
     QVERIFY(log.contains(QStringLiteral("<- DELE /etc/config/.large.part")));
     QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/large")), oldNetwork);
-    QCOMPARE(temporaries(pyftpdlib.root()), QStringList());
+    QCOMPARE(pyftpdlib.temporaries(), QStringList());
     QVERIFY(!QFile::exists(pyftpdlib.root() + QStringLiteral("/etc/config/after")));
     qInfo("upload gave up %lld ms after it began", run.milliseconds);
 }

@@ -1,6 +1,7 @@
 #include "support/pyftpdlibserver.h"
 
 #include <QDeadlineTimer>
+#include <QDirIterator>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -103,4 +104,13 @@ QByteArray PyftpdlibServer::file(const QString &path) const
     if (!stored.open(QIODevice::ReadOnly))
         return QByteArray();
     return stored.readAll();
+}
+
+QStringList PyftpdlibServer::temporaries() const
+{
+    QStringList found;
+    QDirIterator it(root(), {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
 }

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A real FTP server for tests: Debian's pyftpdlib, started on 127.0.0.1 and a free port with
@@ -32,6 +33,8 @@ public:
     QString log();
     // The bytes of a file below the root, by its path on the server.
     QByteArray file(const QString &path) const;
+    // The upload temporaries (".<name>.part") anywhere below the root.
+    QStringList temporaries() const;
 
 private:
     bool startOnce(const QString &user, const QString &password);

@@ -6,7 +6,6 @@
 #include "support/scripteddialogs.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -25,16 +24,6 @@ QList<ConfigExport::File> threeFiles()
     return {{QStringLiteral("/etc/config/network"), "config interface 'lan'\n\toption ipaddr '192.168.1.1'\n"},
             {QStringLiteral("/etc/config/openvpn"), "config openvpn 'server'\n"},
             {QStringLiteral("/etc/openvpn/ca.crt"), "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n"}};
-}
-
-// The temporary files below a server's root (".<name>.part").
-QStringList temporaries(const QString &root)
-{
-    QStringList found;
-    QDirIterator it(root, {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(it.next());
-    return found;
 }
 
 // What one modal run of the dialog showed.
@@ -124,7 +113,7 @@ void TestFtpProgressDialog::storesEveryFile()
     QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
     for (const ConfigExport::File &file : files)
         QCOMPARE(ftpServer.file(file.path), file.content);
-    QCOMPARE(temporaries(ftpServer.root()), QStringList());
+    QCOMPARE(ftpServer.temporaries(), QStringList());
     QVERIFY(ftpServer.log().contains(QStringLiteral("<- RNTO /etc/config/network")));
     // The client outlives the dialog to say goodbye, then goes.
     QTRY_VERIFY(ftpServer.log().contains(QStringLiteral("<- QUIT")));
@@ -192,7 +181,7 @@ void TestFtpProgressDialog::missingDirectoryOnThirdFile()
     QVERIFY(!QFile::exists(ftpServer.root() + QStringLiteral("/etc/config/fourth")));
     QTRY_VERIFY(ftpServer.log().contains(QStringLiteral("<- QUIT")));
     QTRY_VERIFY(run.client.isNull());
-    QCOMPARE(temporaries(ftpServer.root()), QStringList());
+    QCOMPARE(ftpServer.temporaries(), QStringList());
 }
 
 void TestFtpProgressDialog::cancelDuringLargeTransfer()
@@ -231,7 +220,7 @@ void TestFtpProgressDialog::cancelDuringLargeTransfer()
     QVERIFY(log.contains(QStringLiteral("<- DELE /etc/config/.large.part")));
     QCOMPARE(ftpServer.file(QStringLiteral("etc/config/first")), QByteArray("small\n"));
     QCOMPARE(ftpServer.file(QStringLiteral("etc/config/large")), old);
-    QCOMPARE(temporaries(ftpServer.root()), QStringList());
+    QCOMPARE(ftpServer.temporaries(), QStringList());
     QVERIFY(!QFile::exists(ftpServer.root() + QStringLiteral("/etc/config/after")));
 }
 
