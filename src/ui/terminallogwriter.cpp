@@ -10,6 +10,8 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <algorithm>
+
 namespace {
 
 // How long one turn of the event loop writes; laying out a line takes tens of microseconds.
@@ -78,17 +80,23 @@ void TerminalLogWriter::flush()
 void TerminalLogWriter::writeQueued()
 {
     writePosted = false;
+    dropOverflow();
     // Trimming lays out the whole view again: a turn of its own, not on top of the writing.
-    if (trim()) {
+    if (trim(incomingLines(1))) {
         if (!pending.isEmpty())
             schedule();
         return;
     }
-    dropOverflow();
     QElapsedTimer timer;
     timer.start();
-    while (!pending.isEmpty() && view && timer.nsecsElapsed() < writeBudgetNs)
-        write(qMin(writeGroup, pending.size()));
+    while (!pending.isEmpty() && view && timer.nsecsElapsed() < writeBudgetNs) {
+        // Never past the slack, so that the view stays bounded while the trim waits for the
+        // next turn.
+        const qsizetype room = slack() - lineCount() - incomingLines(0);
+        if (room <= 0 && lineCount() > 0)
+            break;
+        write(std::min({writeGroup, pending.size(), qMax<qsizetype>(1, room)}));
+    }
     if (!pending.isEmpty() || needsTrim())
         schedule();
 }
@@ -147,20 +155,34 @@ void TerminalLogWriter::insert(QTextCursor &cursor, const QString &log)
     cursor.insertText(line.message, *format);
 }
 
-bool TerminalLogWriter::needsTrim() const
+qsizetype TerminalLogWriter::lineCount() const
 {
     // Every line ends with a line feed, so the last block is the empty one after it.
-    return view && view->document()->blockCount() - 1 > limit + limit / 4;
+    return view ? view->document()->blockCount() - 1 : 0;
 }
 
-bool TerminalLogWriter::trim()
+qsizetype TerminalLogWriter::incomingLines(qsizetype queued) const
 {
-    if (!needsTrim())
+    return (pending.isEmpty() ? 0 : queued) + (skipped > 0 ? 1 : 0);
+}
+
+bool TerminalLogWriter::needsTrim(qsizetype incoming) const
+{
+    // An empty view has nothing to trim, even where the slack is too small for what comes.
+    const qsizetype lines = lineCount();
+    return lines > 0 && lines + incoming > slack();
+}
+
+bool TerminalLogWriter::trim(qsizetype incoming)
+{
+    if (!needsTrim(incoming))
         return false;
     QTextDocument *document = view->document();
     const int lines = document->blockCount() - 1;
 
-    const QTextBlock firstKept = document->findBlockByNumber(lines - limit);
+    // Room for what comes next, where the slack is too small to hold it on top of the limit.
+    const int keep = int(qBound(qsizetype(0), slack() - incoming, qsizetype(limit)));
+    const QTextBlock firstKept = document->findBlockByNumber(lines - keep);
     QScrollBar *bar = view->verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();
     QAbstractTextDocumentLayout *layout = document->documentLayout();

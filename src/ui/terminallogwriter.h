@@ -56,9 +56,14 @@ private:
     // Writes the first `count` queued lines in one edit.
     void write(qsizetype count);
     void insert(QTextCursor &cursor, const QString &log);
-    bool needsTrim() const;
-    // Drops the oldest lines of the view down to the limit, when it has grown past the slack.
-    bool trim();
+    qsizetype slack() const { return qsizetype(limit) + limit / 4; }
+    qsizetype lineCount() const;
+    // The lines the next write adds: `queued` of the queue, and the line about dropped lines.
+    qsizetype incomingLines(qsizetype queued) const;
+    bool needsTrim(qsizetype incoming = 0) const;
+    // Drops the oldest lines of the view down to the limit, when `incoming` more lines would
+    // take it past the slack.
+    bool trim(qsizetype incoming = 0);
 
     QPointer<QTextEdit> view;
     int limit;

@@ -56,6 +56,8 @@ private slots:
     void clearDropsQueuedLines();
     void bound_data();
     void bound();
+    void boundBetweenTurns_data();
+    void boundBetweenTurns();
     void readerKeepsHisPlace();
     void viewGone();
     void timeStampsFollowEachLine();
@@ -212,6 +214,52 @@ void tst_TerminalLogWriter::bound()
     QCOMPARE(document->findBlockByNumber(noteLines).text(), stamped(end - kept));
     QCOMPARE(document->lastBlock().previous().text(), stamped(end - 1));
     QCOMPARE(terminal->verticalScrollBar()->value(), terminal->verticalScrollBar()->maximum());
+}
+
+void tst_TerminalLogWriter::boundBetweenTurns_data()
+{
+    QTest::addColumn<int>("limit");
+    // Lines that come between two turns of the event loop.
+    QTest::addColumn<int>("perTurn");
+    QTest::addColumn<int>("turns");
+
+    QTest::newRow("one line a turn") << 100 << 1 << 300;
+    QTest::newRow("less than the slack a turn") << 100 << 20 << 40;
+    QTest::newRow("nearly the limit a turn") << 100 << 90 << 20;
+    QTest::newRow("more than the queue keeps a turn") << 100 << 1000 << 10;
+    QTest::newRow("large limit") << 5000 << 3000 << 10;
+    QTest::newRow("small limit") << 3 << 5 << 20;
+}
+
+// However the lines come, the view never holds more than the limit and its slack when control
+// is back in the event loop (where the user sees it), and it ends with the last line.
+void tst_TerminalLogWriter::boundBetweenTurns()
+{
+    QFETCH(int, limit);
+    QFETCH(int, perTurn);
+    QFETCH(int, turns);
+
+    TerminalLogWriter writer(terminal.get(), limit);
+    const QTextDocument *document = terminal->document();
+    const int slack = limit + limit / 4;
+    int sent = 0;
+    int most = 0;
+    auto turn = [&] {
+        QCoreApplication::processEvents();
+        most = qMax(most, document->blockCount() - 1);
+    };
+    for (int t = 0; t < turns; ++t) {
+        for (int i = 0; i < perTurn; ++i)
+            writer.append(line(sent++));
+        turn();
+    }
+    for (int idle = 0; idle < 1000 && writer.pendingLines() > 0; ++idle)
+        turn();
+    turn();
+    QCOMPARE(writer.pendingLines(), 0);
+    QVERIFY2(most <= slack, qPrintable(QString::number(most)));
+    QVERIFY(document->blockCount() - 1 >= qMin(limit, sent));
+    QCOMPARE(document->lastBlock().previous().text(), stamped(sent - 1));
 }
 
 void tst_TerminalLogWriter::readerKeepsHisPlace()
