@@ -47,12 +47,20 @@ bool headerColumns(const QString &line, ColumnMap &map)
 
 } // namespace
 
+namespace {
+
+QStringView chopTerminator(QStringView line)
+{
+    while (!line.isEmpty() && (line.back() == QLatin1Char('\n') || line.back() == QLatin1Char('\r')))
+        line.chop(1);
+    return line;
+}
+
+} // namespace
+
 QString ClientListParser::withoutTerminator(const QString &line)
 {
-    qsizetype end = line.size();
-    while (end > 0 && (line.at(end - 1) == QLatin1Char('\n') || line.at(end - 1) == QLatin1Char('\r')))
-        --end;
-    return line.left(end);
+    return chopTerminator(line).toString();
 }
 
 QList<ClientListParser::Client> ClientListParser::parse(const QStringList &status)
@@ -68,34 +76,47 @@ QList<ClientListParser::Client> ClientListParser::parse(const QStringList &statu
         }
     }
 
+    // A big server lists thousands of clients every few seconds: the fields are read in
+    // place, and each client costs its name and its line.
     QList<Client> clients;
+    QList<QStringView> fields;
     for (const QString &raw : status) {
         if (!raw.startsWith(clientListWord))
             continue;
-        const QStringList fields = withoutTerminator(raw).split(QLatin1Char(','));
+        const QStringView line = chopTerminator(raw);
+        fields.clear();
+        for (const QStringView field : line.tokenize(QLatin1Char(',')))
+            fields.append(field);
         const int keyField = map[0];
         if (fields.size() <= keyField)
             continue;
 
         Client client;
-        client.commonName = fields.at(keyField);
+        client.commonName = fields.at(keyField).toString();
         if (!header) {
             // The panel itself refuses lines of another length than eight.
-            client.line = fields.join(QLatin1Char(','));
+            client.line = line.toString();
         } else if (fields.at(0) == clientListWord) {
-            QStringList eight{clientListWord};
             bool complete = true;
+            qsizetype length = clientListWord.size();
             for (const int at : map) {
                 if (at >= fields.size()) {
                     complete = false;
                     break;
                 }
-                eight.append(at < 0 ? QString() : fields.at(at));
+                length += 1 + (at < 0 ? 0 : fields.at(at).size());
             }
-            if (complete)
-                client.line = eight.join(QLatin1Char(','));
+            if (complete) {
+                client.line.reserve(length);
+                client.line.append(clientListWord);
+                for (const int at : map) {
+                    client.line.append(QLatin1Char(','));
+                    if (at >= 0)
+                        client.line.append(fields.at(at));
+                }
+            }
         }
-        clients.append(client);
+        clients.append(std::move(client));
     }
     return clients;
 }

@@ -3,10 +3,11 @@
 #include "management/clientlistparser.h"
 #include "ui/clientstatuswidget.h"
 
+#include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QHash>
-#include <QList>
-#include <QPointer>
+#include <QScopedValueRollback>
+#include <QStyleOptionViewItem>
 
 namespace {
 
@@ -14,9 +15,31 @@ namespace {
 constexpr int seenRole = Qt::UserRole;
 constexpr int nameRole = Qt::UserRole + 1;
 
-ClientStatusWidget *panelOf(const QTreeWidget *tree, QTreeWidgetItem *item)
+// A row's height follows from its panel's, so a change of height moves the rows below; a few
+// rounds settle it (a panel's height only depends on whether it shows a line).
+constexpr int placeRounds = 3;
+
+// The row of one client. The line stays with the row, for whichever panel shows it.
+class ClientRow final : public QTreeWidgetItem
 {
-    return qobject_cast<ClientStatusWidget *>(tree->itemWidget(item, 0));
+public:
+    explicit ClientRow(const QString &name)
+        : QTreeWidgetItem(UserType)
+    {
+        setFlags(Qt::ItemIsEnabled);
+        setData(0, seenRole, true);
+        setData(0, nameRole, name);
+    }
+
+    // The client's last line that a panel shows; empty while it had none.
+    QString line;
+    // In the answer being merged.
+    bool seen = true;
+};
+
+ClientRow *rowOf(QTreeWidgetItem *item)
+{
+    return static_cast<ClientRow *>(item);
 }
 
 } // namespace
@@ -35,107 +58,281 @@ QStringList ClientListView::clientNames() const
     return names;
 }
 
+ClientStatusWidget *ClientListView::panelAt(int row) const
+{
+    const QTreeWidgetItem *item = topLevelItem(row);
+    for (const Panel &panel : panels) {
+        if (item && panel.item == item)
+            return panel.widget;
+    }
+    return nullptr;
+}
+
 void ClientListView::setStatus(const QStringList &status)
 {
-    // Mark and sweep. The marks are kept here while the answer is read, so that a row's own
-    // seen mark only changes when its row is made (every row that stays was seen), and the
-    // view is not told of two changes per row and answer.
-    struct Row
-    {
-        QTreeWidgetItem *item = nullptr;
-        bool seen = false;
-        // For rows made by this answer: the last line for the panel, which is made after all
-        // rows are in place (a panel put on a row before the next row is added makes every
-        // insertion lay out all the panels again).
-        bool isNew = false;
-        QString line;
-    };
+    // Mark and sweep, keyed by the name; the first row of a name is the one that counts.
     const int rowCount = topLevelItemCount();
-    QHash<QString, Row> rows;
+    QHash<QString, ClientRow *> rows;
     rows.reserve(rowCount);
     for (int i = 0; i < rowCount; ++i) {
-        QTreeWidgetItem *item = topLevelItem(i);
-        // The first row of a name is the one that counts.
-        const QString name = item->data(0, nameRole).toString();
-        if (!rows.contains(name)) {
-            Row row;
-            row.item = item;
-            rows.insert(name, row);
-        }
+        ClientRow *row = rowOf(topLevelItem(i));
+        row->seen = false;
+        ClientRow *&first = rows[row->data(0, nameRole).toString()];
+        if (!first)
+            first = row;
     }
 
     QList<QTreeWidgetItem *> added;
     for (const ClientListParser::Client &client : ClientListParser::parse(status)) {
-        Row &row = rows[client.commonName];
-        if (!row.item) {
-            row.item = new QTreeWidgetItem(this);
-            row.item->setFlags(Qt::ItemIsEnabled);
-            row.item->setData(0, seenRole, true);
-            row.item->setData(0, nameRole, client.commonName);
-            row.isNew = true;
-            added.append(row.item);
+        ClientRow *&row = rows[client.commonName];
+        if (!row) {
+            row = new ClientRow(client.commonName);
+            added.append(row);
         }
-        row.seen = true;
-        if (client.line.isEmpty())
+        row->seen = true;
+        // Any other line leaves the row as it was.
+        if (!ClientStatusWidget::showsLine(client.line))
             continue;
-        if (row.isNew)
-            row.line = client.line;
-        else if (ClientStatusWidget *panel = panelOf(this, row.item))
-            panel->setStatus(client.line);
+        const bool wasBlank = row->line.isEmpty();
+        row->line = client.line;
+        if (wasBlank && row->treeWidget())
+            row->setSizeHint(0, panelSize(false));
     }
-
-    // Panels put on a visible list are clipped against every panel already there, which makes
-    // a first fill of many clients quadratic; the list is hidden while they go in (no paint
-    // happens in between, so nothing flickers). Hiding it takes the focus from a panel's
-    // button, which is given back afterwards.
-    QWidget *list = viewport();
-    const bool hideList = !added.isEmpty() && list->isVisible();
-    QPointer<QWidget> focus = QApplication::focusWidget();
-    if (hideList)
-        list->hide();
-    for (QTreeWidgetItem *item : std::as_const(added))
-        setItemWidget(item, 0, newPanel(rows[item->data(0, nameRole).toString()].line));
 
     // Rows not in this answer go; the rows after them move up.
     for (int i = 0; i < topLevelItemCount();) {
-        QTreeWidgetItem *item = topLevelItem(i);
-        const auto row = rows.constFind(item->data(0, nameRole).toString());
-        if (row != rows.constEnd() && row->item == item && row->seen) {
+        if (rowOf(topLevelItem(i))->seen)
             ++i;
-            continue;
-        }
-        removeItemWidget(item, 0);
-        delete takeTopLevelItem(i);
+        else
+            delete takeTopLevelItem(i);
     }
-    if (hideList) {
-        list->show();
-        if (focus && list->isAncestorOf(focus))
-            focus->setFocus();
+    // Rows are as high as their panels; rows without one as high as a panel would be.
+    for (QTreeWidgetItem *item : std::as_const(added))
+        item->setSizeHint(0, panelSize(rowOf(item)->line.isEmpty()));
+    addTopLevelItems(added);
+
+    for (Panel &panel : panels) {
+        if (panel.item && panel.line != rowOf(panel.item)->line)
+            showRow(panel);
     }
-    list->update();
+    placePanels();
+    viewport()->update();
 }
 
 void ClientListView::clearClients()
 {
+    for (Panel &panel : panels) {
+        if (panel.item)
+            release(panel);
+    }
     clear();
 }
 
 void ClientListView::setDisconnectEnabled(bool enabled)
 {
     disconnectEnabled = enabled;
-    for (int i = 0; i < topLevelItemCount(); ++i) {
-        if (ClientStatusWidget *panel = panelOf(this, topLevelItem(i)))
-            panel->setDisconnectEnabled(enabled);
+    for (const Panel &panel : std::as_const(panels))
+        panel.widget->setDisconnectEnabled(enabled);
+}
+
+void ClientListView::reset()
+{
+    // The rows are gone already; release() does not look at them.
+    for (Panel &panel : panels) {
+        if (panel.item)
+            release(panel);
+    }
+    QTreeWidget::reset();
+}
+
+void ClientListView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    if (!parent.isValid()) {
+        for (int row = start; row <= end; ++row) {
+            if (Panel *panel = panelOf(topLevelItem(row)))
+                release(*panel);
+        }
+    }
+    QTreeWidget::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void ClientListView::updateGeometries()
+{
+    QTreeWidget::updateGeometries();
+    placePanels();
+}
+
+void ClientListView::scrollContentsBy(int dx, int dy)
+{
+    QTreeWidget::scrollContentsBy(dx, dy);
+    placePanels();
+}
+
+void ClientListView::showEvent(QShowEvent *event)
+{
+    QTreeWidget::showEvent(event);
+    placePanels();
+}
+
+bool ClientListView::focusNextPrevChild(bool next)
+{
+    // Only the rows in view have buttons to go to: the next row is brought into view first.
+    const Panel *from = panelWithFocus();
+    if (from && disconnectEnabled) {
+        const int row = indexOfTopLevelItem(from->item) + (next ? 1 : -1);
+        if (row >= 0 && row < topLevelItemCount()) {
+            QTreeWidgetItem *item = topLevelItem(row);
+            scrollToItem(item);
+            placePanels();
+            if (const Panel *to = panelOf(item)) {
+                to->widget->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+                // The row left behind may be out of view now.
+                placePanels();
+                return true;
+            }
+        }
+    }
+    return QTreeWidget::focusNextPrevChild(next);
+}
+
+ClientListView::Panel *ClientListView::panelOf(const QTreeWidgetItem *item)
+{
+    for (Panel &panel : panels) {
+        if (panel.item == item)
+            return &panel;
+    }
+    return nullptr;
+}
+
+ClientListView::Panel *ClientListView::panelWithFocus()
+{
+    const QWidget *focus = window()->focusWidget();
+    for (Panel &panel : panels) {
+        if (panel.item && panel.widget->isAncestorOf(focus))
+            return &panel;
+    }
+    return nullptr;
+}
+
+ClientListView::Panel &ClientListView::freePanel()
+{
+    for (Panel &panel : panels) {
+        if (!panel.item)
+            return panel;
+    }
+    Panel panel;
+    panel.widget = new ClientStatusWidget(viewport());
+    connect(panel.widget, &ClientStatusWidget::clientDisconnected, this, &ClientListView::disconnectRequested);
+    panel.widget->setDisconnectEnabled(disconnectEnabled);
+    panels.append(panel);
+    return panels.last();
+}
+
+bool ClientListView::showRow(Panel &panel)
+{
+    panel.line = rowOf(panel.item)->line;
+    // A panel comes from other rows: what it showed there must not stay.
+    if (panel.line.isEmpty())
+        panel.widget->clearStatus();
+    else
+        panel.widget->setStatus(panel.line);
+    const QSize size = panel.widget->sizeHint();
+    if (panel.item->sizeHint(0).height() == size.height())
+        return false;
+    panel.item->setSizeHint(0, size);
+    return true;
+}
+
+void ClientListView::release(Panel &panel)
+{
+    // Out of view the panel has no row to show; the focus in it stays with the list.
+    if (panel.widget->isAncestorOf(window()->focusWidget()))
+        setFocus(Qt::OtherFocusReason);
+    panel.item = nullptr;
+    panel.line.clear();
+    panel.widget->hide();
+}
+
+void ClientListView::placePanels()
+{
+    if (placing)
+        return;
+    const QScopedValueRollback<bool> guard(placing, true);
+    for (int round = 0; round < placeRounds && placePanelsOnce(); ++round) {
     }
 }
 
-QWidget *ClientListView::newPanel(const QString &line)
+bool ClientListView::placePanelsOnce()
 {
-    // Without a parent: the list takes it over as the row's item widget.
-    auto *panel = new ClientStatusWidget;
-    connect(panel, &ClientStatusWidget::clientDisconnected, this, &ClientListView::disconnectRequested);
-    panel->setDisconnectEnabled(disconnectEnabled);
-    if (!line.isEmpty())
-        panel->setStatus(line);
-    return panel;
+    // A hidden list keeps its panels where they are until it is shown again.
+    if (!isVisible())
+        return false;
+
+    // Asking for a position lays the rows out first, when that is due.
+    QList<QTreeWidgetItem *> inView;
+    const QModelIndex top = indexAt(QPoint(0, 0));
+    if (top.isValid()) {
+        const int bottom = viewport()->height();
+        for (int row = top.row(); row < topLevelItemCount(); ++row) {
+            QTreeWidgetItem *item = topLevelItem(row);
+            if (visualItemRect(item).top() >= bottom)
+                break;
+            inView.append(item);
+        }
+    }
+
+    const Panel *focused = panelWithFocus();
+    const QTreeWidgetItem *focusedItem = focused ? focused->item : nullptr;
+    for (Panel &panel : panels) {
+        if (panel.item && panel.item != focusedItem && !inView.contains(panel.item))
+            release(panel);
+    }
+    bool heightChanged = false;
+    for (QTreeWidgetItem *item : std::as_const(inView)) {
+        if (panelOf(item))
+            continue;
+        Panel &panel = freePanel();
+        panel.item = item;
+        heightChanged |= showRow(panel);
+    }
+
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    QWidget *previous = nullptr;
+    for (QTreeWidgetItem *item : std::as_const(inView)) {
+        const Panel *panel = panelOf(item);
+        option.rect = visualItemRect(item);
+        const QModelIndex index = indexFromItem(item);
+        itemDelegateForIndex(index)->updateEditorGeometry(panel->widget, option, index);
+        panel->widget->show();
+        // Tab goes down the rows in view, whichever row a panel showed before.
+        if (previous)
+            setTabOrder(previous, panel->widget->focusProxy());
+        previous = panel->widget->focusProxy();
+    }
+    // Panels are made above as needed, so the focused one is looked up again.
+    if (focusedItem && !inView.contains(focusedItem)) {
+        option.rect = visualItemRect(focusedItem);
+        const QModelIndex index = indexFromItem(focusedItem);
+        itemDelegateForIndex(index)->updateEditorGeometry(panelOf(focusedItem)->widget, option, index);
+    }
+    return heightChanged;
+}
+
+QSize ClientListView::panelSize(bool blank)
+{
+    QSize &size = blank ? blankSize : filledSize;
+    if (size.isValid())
+        return size;
+    if (!sizer) {
+        sizer = new ClientStatusWidget(viewport());
+        sizer->hide();
+        sizer->ensurePolished();
+    }
+    if (blank)
+        sizer->clearStatus();
+    else
+        sizer->setStatus(QStringLiteral("CLIENT_LIST,client,198.51.100.7:1194,10.8.0.6,0,0,x,0"));
+    size = sizer->sizeHint();
+    return size;
 }

@@ -47,14 +47,23 @@ ClientStatusWidget::ClientStatusWidget(QWidget *parent)
     layout->setColumnStretch(0, 1);
     layout->setColumnStretch(1, 1);
 
+    setFocusProxy(disconnectButton);
+
     connect(disconnectButton, &QPushButton::clicked, this, &ClientStatusWidget::clientDisconnect);
+}
+
+bool ClientStatusWidget::showsLine(const QString &status)
+{
+    // The same test as splitting at every comma and asking for eight fields, the first being
+    // the word, without making the fields.
+    return status.startsWith(QLatin1String("CLIENT_LIST,")) && status.count(QLatin1Char(',')) == clientLineFields - 1;
 }
 
 void ClientStatusWidget::setStatus(const QString &status)
 {
-    const QStringList fields = status.split(QLatin1Char(','));
-    if (fields.size() != clientLineFields || fields.at(0) != QLatin1String("CLIENT_LIST"))
+    if (!showsLine(status))
         return;
+    const QStringList fields = status.split(QLatin1Char(','));
 
     cn = fields.at(1);
     // The common name is chosen by whoever issued the client's certificate.
@@ -67,9 +76,20 @@ void ClientStatusWidget::setStatus(const QString &status)
     receivedLabel->setText(tr("Received bytes: ") % fields.at(5));
 }
 
+void ClientStatusWidget::clearStatus()
+{
+    cn.clear();
+    for (QLabel *label : {titleLabel, connectedLabel, realAddressLabel, vpnAddressLabel, sentLabel, receivedLabel})
+        label->clear();
+}
+
 void ClientStatusWidget::clientDisconnect()
 {
-    emit clientDisconnected(cn);
+    // Receivers get a reference to what is emitted. The list hands its panels on to other
+    // rows as it scrolls, and a receiver that asks the user first runs an event loop in
+    // which that may happen: it must still get the name of the client it was asked about.
+    const QString name = cn; // NOLINT(performance-unnecessary-copy-initialization): see above
+    emit clientDisconnected(name);
 }
 
 void ClientStatusWidget::setDisconnectEnabled(bool enabled)

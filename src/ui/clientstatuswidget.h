@@ -7,7 +7,8 @@ class QLabel;
 class QPushButton;
 
 // The panel of one connected VPN client on the status tab: its name, connection time,
-// addresses, traffic and a button that asks to disconnect it.
+// addresses, traffic and a button that asks to disconnect it. The panel takes the keyboard
+// focus through that button.
 class ClientStatusWidget final : public QWidget
 {
     Q_OBJECT
@@ -16,6 +17,9 @@ public:
     explicit ClientStatusWidget(QWidget *parent = nullptr);
     Q_DISABLE_COPY_MOVE(ClientStatusWidget)
 
+    // Whether setStatus() shows this line: a client line in the eight-field layout.
+    static bool showsLine(const QString &status);
+
 signals:
     void clientDisconnected(const QString &cn);
 
@@ -23,6 +27,9 @@ public slots:
     // Shows one client line of a status answer in the eight-field layout; any other line
     // leaves the panel as it is.
     void setStatus(const QString &status);
+    // Back to the blank panel of a client without a line it could show: no texts, and a
+    // Disconnect asks for an empty name.
+    void clearStatus();
     void clientDisconnect();
     // Disconnecting needs the management connection; without one the button is off.
     void setDisconnectEnabled(bool enabled);

@@ -3,9 +3,12 @@
 #include "router/pylonvpnhttpadmin.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/updatecheckoff.h"
+#include "ui/clientlistview.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QSettings>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextEdit>
 
@@ -63,6 +66,20 @@ bool MainWindowFixture::show()
         makeWindow();
     window->show();
     return QTest::qWaitForWindowExposed(window.get());
+}
+
+ClientListView *MainWindowFixture::showClients()
+{
+    auto *list = child<ClientListView>(*window, "clientsTree");
+    auto *tabs = child<QTabWidget>(*window, "tabWidget");
+    auto *serverMode = child<QAction>(*window, "serverAction");
+    if (!list || !tabs || !serverMode)
+        return nullptr;
+    // Only the server mode has the tab.
+    if (tabs->indexOf(list) < 0)
+        serverMode->trigger();
+    tabs->setCurrentWidget(list);
+    return list;
 }
 
 bool MainWindowFixture::open()

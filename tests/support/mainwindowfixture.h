@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class ClientListView;
+
 // The child of that name and type, or nullptr.
 template<typename T>
 T *child(const QObject &parent, const char *name)
@@ -49,6 +51,10 @@ protected:
     bool settle(int timeoutMs = 5000);
     // What the log view shows.
     QString logText() const;
+    // The client list, its tab brought to the front as by a user who looks at the clients
+    // (in server mode, the only one with that tab): only a list on screen shows its clients'
+    // panels.
+    ClientListView *showClients();
 
     TestSettings settings;
     std::unique_ptr<ScriptedDialogs> dialogs;

@@ -4,7 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QPointer>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -49,26 +49,45 @@ QStringList answer(const QStringList &lines)
     return result;
 }
 
-ClientStatusWidget *panelOf(const ClientListView &view, int row)
-{
-    return qobject_cast<ClientStatusWidget *>(view.itemWidget(view.topLevelItem(row), 0));
-}
-
 QPushButton *disconnectButton(const ClientListView &view, int row)
 {
-    return panelOf(view, row)->findChild<QPushButton *>(QStringLiteral("disconnectButton"));
+    const ClientStatusWidget *panel = view.panelAt(row);
+    return panel ? panel->findChild<QPushButton *>(QStringLiteral("disconnectButton")) : nullptr;
 }
 
-// "name|connected|real|vpn|sent|received" per row, the name being the row's key; checks the
-// title and the item on the way.
-QStringList rows(const ClientListView &view)
+// The rows in view: a panel on screen over each, and none for the rows above and below.
+QList<int> rowsInView(const ClientListView &view)
+{
+    QList<int> result;
+    for (int row = 0; row < view.topLevelItemCount(); ++row) {
+        const QRect rect = view.visualItemRect(view.topLevelItem(row));
+        const ClientStatusWidget *panel = view.panelAt(row);
+        if (rect.bottom() < 0 || rect.top() >= view.viewport()->height()) {
+            if (panel && panel->isVisible() && !panel->hasFocus() && !panel->isAncestorOf(QApplication::focusWidget()))
+                return {-1 - row};
+            continue;
+        }
+        if (!panel || !panel->isVisible() || panel->geometry() != rect)
+            return {-1 - row};
+        result.append(row);
+    }
+    return result;
+}
+
+// "name|connected|real|vpn|sent|received" per row (all of them, or those given), the name
+// being the row's key; checks the title and the item on the way.
+QStringList rows(const ClientListView &view, QList<int> which = {})
 {
     const QStringList names = view.clientNames();
     if (names.size() != view.topLevelItemCount())
         return {QStringLiteral("%1 names for %2 rows").arg(names.size()).arg(view.topLevelItemCount())};
+    if (which.isEmpty()) {
+        for (int i = 0; i < names.size(); ++i)
+            which.append(i);
+    }
     QStringList result;
-    for (int i = 0; i < names.size(); ++i) {
-        const ClientStatusWidget *panel = panelOf(view, i);
+    for (const int i : std::as_const(which)) {
+        const ClientStatusWidget *panel = view.panelAt(i);
         if (!panel || view.topLevelItem(i)->flags() != Qt::ItemIsEnabled)
             return {QStringLiteral("bad row %1").arg(i)};
         const auto label = [panel](const char *name) { return panel->findChild<QLabel *>(QLatin1String(name))->text(); };
@@ -83,6 +102,14 @@ QStringList rows(const ClientListView &view)
     return result;
 }
 
+// Shows the list at that size and waits until it is on screen.
+bool shown(ClientListView &view, QSize size = QSize(500, 600))
+{
+    view.resize(size);
+    view.show();
+    return QTest::qWaitForWindowExposed(&view);
+}
+
 } // namespace
 
 class tst_ClientListView : public QObject
@@ -94,7 +121,10 @@ private slots:
 
     void merge_data();
     void merge();
-    void panelsLiveWithTheirRows();
+    void panelsFollowTheirRows_data();
+    void panelsFollowTheirRows();
+    void tabGoesFromRowToRow_data();
+    void tabGoesFromRowToRow();
     void disconnectRequested_data();
     void disconnectRequested();
     void disconnectEnabled();
@@ -190,28 +220,137 @@ void tst_ClientListView::merge()
     QFETCH(QList<QStringList>, answers);
     QFETCH(QStringList, expected);
     ClientListView view;
+    QVERIFY(shown(view));
     for (const QStringList &status : answers)
         view.setStatus(status);
     QCOMPARE(rows(view), expected);
 }
 
-void tst_ClientListView::panelsLiveWithTheirRows()
+void tst_ClientListView::panelsFollowTheirRows_data()
 {
+    QTest::addColumn<QString>("step");
+    // Where the list stands afterwards: the first row in view.
+    QTest::addColumn<int>("topRow");
+
+    QTest::newRow("first fill") << "" << 0;
+    QTest::newRow("scrolled to the middle") << "middle" << 25;
+    QTest::newRow("scrolled to the end and back to a blank row") << "end,back" << 7;
+    QTest::newRow("a poll with new counts while scrolled") << "middle,poll" << 25;
+    QTest::newRow("clients above leave while scrolled") << "middle,leave" << 25;
+    QTest::newRow("list hidden, scrolled and shown again") << "hide,middle,show" << 25;
+}
+
+// A screenful of panels serves all the rows: whichever row a panel showed before, it shows
+// its present row's client, blank for a client without a line it could show, and its
+// Disconnect button asks for that client. A poll leaves the list where the user scrolled it.
+void tst_ClientListView::panelsFollowTheirRows()
+{
+    QFETCH(QString, step);
+    QFETCH(int, topRow);
+
+    constexpr int clients = 50;
+    // Every seventh client has a line the panel cannot show.
+    const auto lines = [](int bytes, int from) {
+        QStringList result{header26};
+        for (int i = from; i < clients; ++i) {
+            const QString name = QStringLiteral("client%1").arg(i);
+            result.append(i % 7 == 0 ? QStringLiteral("CLIENT_LIST,%1,127.0.0.1:1").arg(name) : line26(name, bytes + i));
+        }
+        return answer(result);
+    };
+    const auto expectedRow = [](int client, int bytes) {
+        const QString name = QStringLiteral("client%1").arg(client);
+        return client % 7 == 0 ? name + QStringLiteral("|||||") : row26(name, bytes + client);
+    };
+
     ClientListView view;
-    view.setStatus(answer({header26, line26(QStringLiteral("a"), 1), line26(QStringLiteral("b"), 2)}));
-    QPointer<ClientStatusWidget> a = panelOf(view, 0);
-    QPointer<ClientStatusWidget> b = panelOf(view, 1);
-    view.setStatus(answer({header26, line26(QStringLiteral("b"), 5), line26(QStringLiteral("a"), 6)}));
-    QCOMPARE(panelOf(view, 0), a.data());
-    QCOMPARE(panelOf(view, 1), b.data());
+    QVERIFY(shown(view, QSize(500, 300)));
+    QSignalSpy requested(&view, &ClientListView::disconnectRequested);
+    view.setStatus(lines(100, 0));
+    int bytes = 100;
+    // Clients that left, all from the top.
+    int gone = 0;
+    QScrollBar *bar = view.verticalScrollBar();
+    int value = bar->value();
+    for (const QString &action : step.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (action == QLatin1String("middle")) {
+            view.scrollToItem(view.topLevelItem(25 - gone), QAbstractItemView::PositionAtTop);
+        } else if (action == QLatin1String("end")) {
+            view.scrollToBottom();
+        } else if (action == QLatin1String("back")) {
+            view.scrollToItem(view.topLevelItem(7), QAbstractItemView::PositionAtTop);
+        } else if (action == QLatin1String("poll")) {
+            bytes = 1000;
+            view.setStatus(lines(bytes, 0));
+        } else if (action == QLatin1String("leave")) {
+            gone = 3;
+            view.setStatus(lines(bytes, gone));
+        } else if (action == QLatin1String("hide")) {
+            view.hide();
+        } else if (action == QLatin1String("show")) {
+            view.show();
+        }
+        QCoreApplication::processEvents();
+        if (action != QLatin1String("poll") && action != QLatin1String("leave"))
+            value = bar->value();
+    }
+    // A poll keeps the place; clients leaving above move the rows up under it, as before.
+    QCOMPARE(bar->value(), value);
 
-    view.setStatus(answer({header26, line26(QStringLiteral("b"), 5)}));
-    QTRY_VERIFY(a.isNull());
-    QCOMPARE(panelOf(view, 0), b.data());
+    const QList<int> inView = rowsInView(view);
+    QVERIFY2(inView.size() >= 2 && inView.first() >= 0, qPrintable(QString::number(inView.value(0))));
+    QCOMPARE(view.clientNames().at(inView.first()), QStringLiteral("client%1").arg(topRow + (step.contains(QLatin1String("leave")) ? gone : 0)));
+    QStringList expected;
+    for (const int row : inView)
+        expected.append(expectedRow(row + gone, bytes));
+    QCOMPARE(rows(view, inView), expected);
 
-    view.clearClients();
-    QCOMPARE(view.topLevelItemCount(), 0);
-    QTRY_VERIFY(b.isNull());
+    for (const int row : inView) {
+        QTest::mouseClick(disconnectButton(view, row), Qt::LeftButton);
+        const int client = row + gone;
+        QCOMPARE(requested.takeFirst().first().toString(), client % 7 == 0 ? QString() : QStringLiteral("client%1").arg(client));
+    }
+}
+
+// Tab and Backtab go from one client's Disconnect button to the next one's, past the rows in
+// view, bringing the row it goes to into view.
+void tst_ClientListView::tabGoesFromRowToRow_data()
+{
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<int>("from");
+    QTest::newRow("Tab from the last row in view") << true << -1;
+    QTest::newRow("Backtab from the first row in view") << false << 0;
+}
+
+void tst_ClientListView::tabGoesFromRowToRow()
+{
+    QFETCH(bool, forward);
+    QFETCH(int, from);
+
+    QStringList lines{header26};
+    for (int i = 0; i < 30; ++i)
+        lines.append(line26(QStringLiteral("client%1").arg(i), i));
+    ClientListView view;
+    QVERIFY(shown(view, QSize(500, 300)));
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    view.setStatus(answer(lines));
+    view.scrollToItem(view.topLevelItem(10), QAbstractItemView::PositionAtTop);
+    QCoreApplication::processEvents();
+    const QList<int> inView = rowsInView(view);
+    QVERIFY(inView.size() >= 2 && inView.first() == 10);
+    const int start = from < 0 ? inView.last() : inView.first();
+    disconnectButton(view, start)->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), disconnectButton(view, start));
+
+    for (int step = 1; step <= inView.size() + 2; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
+        const int row = start + (forward ? step : -step);
+        QCoreApplication::processEvents();
+        QVERIFY2(rowsInView(view).contains(row), qPrintable(QString::number(row)));
+        QCOMPARE(QApplication::focusWidget(), disconnectButton(view, row));
+    }
+    // The list is where the focus took it, and every row in view has its panel.
+    QCOMPARE(rows(view, rowsInView(view)).size(), rowsInView(view).size());
 }
 
 void tst_ClientListView::disconnectRequested_data()
@@ -227,6 +366,7 @@ void tst_ClientListView::disconnectRequested()
     QFETCH(QString, line);
     QFETCH(QString, name);
     ClientListView view;
+    QVERIFY(shown(view));
     QSignalSpy requested(&view, &ClientListView::disconnectRequested);
     view.setStatus(answer({header26, line26(QStringLiteral("client1"), 1), line}));
     QTest::mouseClick(disconnectButton(view, 1), Qt::LeftButton);
@@ -237,6 +377,7 @@ void tst_ClientListView::disconnectRequested()
 void tst_ClientListView::disconnectEnabled()
 {
     ClientListView view;
+    QVERIFY(shown(view));
     view.setStatus(answer({header26, line26(QStringLiteral("a"), 1)}));
     QVERIFY(disconnectButton(view, 0)->isEnabled());
 
@@ -251,14 +392,14 @@ void tst_ClientListView::disconnectEnabled()
         QVERIFY(disconnectButton(view, row)->isEnabled());
 }
 
-// New panels go in while the list is hidden; a panel's button that had the focus keeps it.
+// The Disconnect button with the focus keeps it, and stays with its client, while others
+// come and go.
 void tst_ClientListView::focusStaysWhenClientsArrive()
 {
     ClientListView view;
-    view.resize(500, 300);
-    view.setStatus(answer({header26, line26(QStringLiteral("a"), 1), line26(QStringLiteral("b"), 2)}));
-    view.show();
+    QVERIFY(shown(view, QSize(500, 300)));
     QVERIFY(QTest::qWaitForWindowActive(&view));
+    view.setStatus(answer({header26, line26(QStringLiteral("a"), 1), line26(QStringLiteral("b"), 2)}));
     QPushButton *button = disconnectButton(view, 1);
     button->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), button);
@@ -266,6 +407,10 @@ void tst_ClientListView::focusStaysWhenClientsArrive()
     view.setStatus(answer({header26, line26(QStringLiteral("a"), 1), line26(QStringLiteral("b"), 2), line26(QStringLiteral("c"), 3)}));
     QCOMPARE(view.topLevelItemCount(), 3);
     QCOMPARE(QApplication::focusWidget(), button);
+    view.setStatus(answer({header26, line26(QStringLiteral("b"), 2), line26(QStringLiteral("c"), 3)}));
+    QCoreApplication::processEvents();
+    QCOMPARE(QApplication::focusWidget(), disconnectButton(view, 0));
+    QCOMPARE(rows(view, {0}), QStringList{row26(QStringLiteral("b"), 2)});
 }
 
 QTEST_MAIN(tst_ClientListView)

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -35,11 +34,6 @@ QString shownText(const QLabel *label)
     QTextDocument document;
     document.setHtml(label->text());
     return document.toPlainText();
-}
-
-ClientStatusWidget *panelOf(const ClientListView *list, int row)
-{
-    return qobject_cast<ClientStatusWidget *>(list->itemWidget(list->topLevelItem(row), 0));
 }
 
 } // namespace
@@ -77,7 +71,8 @@ void tst_MainWindowClients::init()
 
 bool tst_MainWindowClients::open()
 {
-    list = child<ClientListView>(makeWindow(), "clientsTree");
+    makeWindow();
+    list = showClients();
     if (!MainWindowFixture::open())
         return false;
     // Only the test asks for the status from here on.
@@ -96,13 +91,14 @@ void tst_MainWindowClients::listSurvivesModeSwitches()
 {
     QVERIFY(open());
     QVERIFY(answerWith(ScriptedOpenVpnPeer::statusAnswer26({line26(QStringLiteral("a"), 1)})));
-    QPointer<ClientStatusWidget> panel = panelOf(list, 0);
     child<QAction>(*window, "basicAction")->trigger();
     QVERIFY(answerWith(ScriptedOpenVpnPeer::statusAnswer26({line26(QStringLiteral("a"), 2), line26(QStringLiteral("b"), 3)})));
     child<QAction>(*window, "serverAction")->trigger();
     QCOMPARE(list->clientNames(), QStringList({QStringLiteral("a"), QStringLiteral("b")}));
-    QCOMPARE(panelOf(list, 0), panel.data());
-    QCOMPARE(panel->findChild<QLabel *>(QStringLiteral("sentLabel"))->text(), QStringLiteral("Sent bytes: 2"));
+    QCOMPARE(showClients(), list);
+    QTRY_VERIFY(list->panelAt(1));
+    QCOMPARE(list->panelAt(0)->findChild<QLabel *>(QStringLiteral("sentLabel"))->text(), QStringLiteral("Sent bytes: 2"));
+    QCOMPARE(list->panelAt(1)->findChild<QLabel *>(QStringLiteral("sentLabel"))->text(), QStringLiteral("Sent bytes: 3"));
 }
 
 void tst_MainWindowClients::disconnect_data()
@@ -120,7 +116,7 @@ void tst_MainWindowClients::disconnect()
     dialogs->answerButton(button);
     const qsizetype before = peer->receivedOnConnection.size();
 
-    QTest::mouseClick(panelOf(list, 1)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+    QTest::mouseClick(list->panelAt(1)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
     QCOMPARE(dialogs->calls.size(), 1);
     const ScriptedDialogs::Call call = dialogs->calls.first();
     QCOMPARE(call.kind, ScriptedDialogs::Message);
@@ -148,12 +144,14 @@ void tst_MainWindowClients::rowGoesWhileTheQuestionIsOpen()
 {
     QVERIFY(open());
     QVERIFY(answerWith(ScriptedOpenVpnPeer::statusAnswer26({line26(QStringLiteral("leaving"), 1)})));
-    QPointer<ClientStatusWidget> panel = panelOf(list, 0);
+    ClientStatusWidget *panel = list->panelAt(0);
+    QVERIFY(panel);
     dialogs->answerButton(QMessageBox::Yes);
-    // While the question is open the client leaves and its row and panel go.
+    // While the question is open the client leaves and its row goes, its panel off screen.
     dialogs->onCall = [&](const ScriptedDialogs::Call &) {
         QVERIFY(answerWith(ScriptedOpenVpnPeer::statusAnswer26({})));
-        QTRY_VERIFY(panel.isNull());
+        QCOMPARE(list->topLevelItemCount(), 0);
+        QVERIFY(!panel->isVisible());
     };
     const qsizetype before = peer->receivedOnConnection.size();
     QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
@@ -186,7 +184,7 @@ void tst_MainWindowClients::peerTextsShownAsText()
     QVERIFY(open());
     QVERIFY(answerWith(ScriptedOpenVpnPeer::statusAnswer26({QStringLiteral("CLIENT_LIST,%1,%2,10.88.0.2,,1,2,x,1262304000,UNDEF,0,0,AES-256-GCM")
                                                   .arg(name, address)})));
-    ClientStatusWidget *panel = panelOf(list, 0);
+    ClientStatusWidget *panel = list->panelAt(0);
     QVERIFY(panel);
     QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("titleLabel"))), name);
     QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("realAddressLabel"))), "Real address: " + address);

@@ -40,14 +40,14 @@ QStringList names(const ClientListView *list)
 ClientStatusWidget *panelOf(const ClientListView *list, const QString &name)
 {
     const int row = int(list->clientNames().indexOf(name));
-    return row < 0 ? nullptr : qobject_cast<ClientStatusWidget *>(list->itemWidget(list->topLevelItem(row), 0));
+    return row < 0 ? nullptr : list->panelAt(row);
 }
 
 QList<QPointer<QWidget>> panels(const ClientListView *tree)
 {
     QList<QPointer<QWidget>> result;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        result.append(tree->itemWidget(tree->topLevelItem(i), 0));
+        result.append(tree->panelAt(i));
     return result;
 }
 
@@ -138,7 +138,7 @@ void tst_MainWindowLab::serverWithTwoClients()
     QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("State: <b>Connected</b>"), 30000);
     QVERIFY(!window->findChild<QPushButton *>(QStringLiteral("holdReleaseButton"))->isEnabled());
 
-    auto *tree = child<ClientListView>(*window, "clientsTree");
+    ClientListView *tree = showClients();
     // In the order names() gives.
     const QStringList both{polishName, QStringLiteral("client1")};
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
@@ -182,7 +182,7 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
     QVERIFY(show());
     OpenVpnManagement &management = MainWindowTestAccess::management(*window);
     auto *state = window->findChild<QLabel *>(QStringLiteral("stateLabel"));
-    auto *tree = child<ClientListView>(*window, "clientsTree");
+    ClientListView *tree = showClients();
     auto *terminal = window->findChild<QTextEdit *>(QStringLiteral("terminal"));
     auto *reconnect = window->findChild<QToolButton *>(QStringLiteral("reconnectButton"));
     // In the order names() gives.
@@ -249,10 +249,12 @@ void tst_MainWindowLab::openVpnKilledAndRestarted()
     QCOMPARE(terminal->toPlainText().count(initialised), 1);
     // The clients find the new server and the list fills again with new rows.
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), both, 60000);
-    for (const QPointer<QWidget> &old : panelsBefore)
-        QVERIFY(old.isNull());
-    for (QWidget *panel : panels(tree))
-        QVERIFY(qobject_cast<ClientStatusWidget *>(panel));
+    // Each new row's panel shows its own client.
+    for (const QString &name : both) {
+        ClientStatusWidget *panel = panelOf(tree, name);
+        QVERIFY(panel);
+        QCOMPARE(label(panel, "titleLabel"), QStringLiteral("<h2 style=\"color: #0080FF\">%1</h2>").arg(name));
+    }
     QCOMPARE(dialogs->calls.size(), 2);
 }
 

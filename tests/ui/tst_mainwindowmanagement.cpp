@@ -1,6 +1,7 @@
 #include "support/layoutcount.h"
 #include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
+#include "ui/clientlistview.h"
 #include "ui/clientstatuswidget.h"
 #include "ui/terminallogwriter.h"
 
@@ -608,9 +609,9 @@ void tst_MainWindowManagement::disconnectionStopsPolling()
     QVERIFY(disconnected.wait(5000));
     QVERIFY(!MainWindowTestAccess::statusTimer(*window).isActive());
     QTRY_VERIFY(logText().contains(QStringLiteral("kept line")));
-    auto *tree = child<QTreeWidget>(*window, "clientsTree");
+    ClientListView *tree = showClients();
     QCOMPARE(tree->topLevelItemCount(), 1);
-    QVERIFY(qobject_cast<ClientStatusWidget *>(tree->itemWidget(tree->topLevelItem(0), 0)));
+    QVERIFY(tree->panelAt(0));
 }
 
 void tst_MainWindowManagement::commandsNeedTheConnection_data()
@@ -634,9 +635,9 @@ void tst_MainWindowManagement::commandsNeedTheConnection()
     management.setTimeout(300);
     auto *hold = child<QPushButton>(*window, "holdReleaseButton");
     auto *restart = child<QPushButton>(*window, "vpnRestartButton");
-    auto *tree = child<QTreeWidget>(*window, "clientsTree");
+    ClientListView *tree = showClients();
     const auto disconnectButton = [&] {
-        QWidget *panel = tree->topLevelItemCount() ? tree->itemWidget(tree->topLevelItem(0), 0) : nullptr;
+        QWidget *panel = tree->panelAt(0);
         return panel ? panel->findChild<QPushButton *>(QStringLiteral("disconnectButton")) : nullptr;
     };
     QVERIFY(disconnectButton() && disconnectButton()->isEnabled());
