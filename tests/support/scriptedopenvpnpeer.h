@@ -59,6 +59,9 @@ public:
 
     // A status answer as OpenVPN 2.6 writes it, with a HEADER line and these CLIENT_LIST lines.
     static QByteArray statusAnswer26(const QStringList &clientLines);
+    // A client line of that answer for a client with these byte counts (bytes received,
+    // bytes + 1 sent); its addresses follow from the length of the name.
+    static QString clientLine26(const QString &name, int bytes);
 
 signals:
     void connected();

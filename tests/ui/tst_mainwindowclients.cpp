@@ -18,11 +18,7 @@ namespace {
 // A client line as OpenVPN 2.6 writes it.
 QString line26(const QString &name, int bytes)
 {
-    return QStringLiteral("CLIENT_LIST,%1,127.0.0.1:4%2,10.88.0.%2,,%3,%4,2026-12-07 19:50:38,1262304000,UNDEF,0,0,AES-256-GCM")
-        .arg(name)
-        .arg(name.size())
-        .arg(bytes)
-        .arg(bytes + 1);
+    return ScriptedOpenVpnPeer::clientLine26(name, bytes);
 }
 
 // The text a label puts on screen: its markup read, when it is read as markup.
