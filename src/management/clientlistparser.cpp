@@ -45,10 +45,6 @@ bool headerColumns(const QString &line, ColumnMap &map)
     return true;
 }
 
-} // namespace
-
-namespace {
-
 QStringView chopTerminator(QStringView line)
 {
     while (!line.isEmpty() && (line.back() == QLatin1Char('\n') || line.back() == QLatin1Char('\r')))

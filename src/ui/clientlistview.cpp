@@ -60,12 +60,8 @@ QStringList ClientListView::clientNames() const
 
 ClientStatusWidget *ClientListView::panelAt(int row) const
 {
-    const QTreeWidgetItem *item = topLevelItem(row);
-    for (const Panel &panel : panels) {
-        if (item && panel.item == item)
-            return panel.widget;
-    }
-    return nullptr;
+    const qsizetype at = panelIndex(topLevelItem(row));
+    return at < 0 ? nullptr : panels.at(at).widget;
 }
 
 void ClientListView::setStatus(const QStringList &status)
@@ -121,10 +117,7 @@ void ClientListView::setStatus(const QStringList &status)
 
 void ClientListView::clearClients()
 {
-    for (Panel &panel : panels) {
-        if (panel.item)
-            release(panel);
-    }
+    // The panels are released by reset().
     clear();
 }
 
@@ -195,13 +188,20 @@ bool ClientListView::focusNextPrevChild(bool next)
     return QTreeWidget::focusNextPrevChild(next);
 }
 
+qsizetype ClientListView::panelIndex(const QTreeWidgetItem *item) const
+{
+    // A waiting panel shows no row: nullptr is never looked up.
+    for (qsizetype at = 0; item && at < panels.size(); ++at) {
+        if (panels.at(at).item == item)
+            return at;
+    }
+    return -1;
+}
+
 ClientListView::Panel *ClientListView::panelOf(const QTreeWidgetItem *item)
 {
-    for (Panel &panel : panels) {
-        if (panel.item == item)
-            return &panel;
-    }
-    return nullptr;
+    const qsizetype at = panelIndex(item);
+    return at < 0 ? nullptr : &panels[at];
 }
 
 ClientListView::Panel *ClientListView::panelWithFocus()

@@ -63,6 +63,8 @@ private:
         QString line;
     };
 
+    // The index in `panels` of the panel that shows the row, or -1.
+    qsizetype panelIndex(const QTreeWidgetItem *item) const;
     Panel *panelOf(const QTreeWidgetItem *item);
     Panel *panelWithFocus();
     Panel &freePanel();

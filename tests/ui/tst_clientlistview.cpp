@@ -235,6 +235,7 @@ void tst_ClientListView::panelsFollowTheirRows_data()
     QTest::newRow("a poll with new counts while scrolled") << "middle,poll" << 25;
     QTest::newRow("clients above leave while scrolled") << "middle,leave" << 25;
     QTest::newRow("list hidden, scrolled and shown again") << "hide,middle,show" << 25;
+    QTest::newRow("emptied while scrolled, then filled again") << "middle,clear,fill" << 0;
 }
 
 // A screenful of panels serves all the rows: whichever row a panel showed before, it shows
@@ -282,13 +283,20 @@ void tst_ClientListView::panelsFollowTheirRows()
         } else if (action == QLatin1String("leave")) {
             gone = 3;
             view.setStatus(lines(bytes, gone));
+        } else if (action == QLatin1String("clear")) {
+            // At once: no panel may stay on screen for a row that is gone.
+            view.clearClients();
+            for (const ClientStatusWidget *panel : view.viewport()->findChildren<ClientStatusWidget *>())
+                QVERIFY(!panel->isVisible());
+        } else if (action == QLatin1String("fill")) {
+            view.setStatus(lines(bytes, 0));
         } else if (action == QLatin1String("hide")) {
             view.hide();
         } else if (action == QLatin1String("show")) {
             view.show();
         }
         QCoreApplication::processEvents();
-        if (action != QLatin1String("poll") && action != QLatin1String("leave"))
+        if (action != QLatin1String("poll") && action != QLatin1String("leave") && action != QLatin1String("fill"))
             value = bar->value();
     }
     // A poll keeps the place; clients leaving above move the rows up under it, as before.
