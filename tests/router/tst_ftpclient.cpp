@@ -563,13 +563,17 @@ void TestFtpClient::asciiTypeSendsBytesUnchanged()
 void TestFtpClient::replacedFilesKeepTheirMode_data()
 {
     QTest::addColumn<Server>("server");
+    QTest::addColumn<FtpClient::TransferMode>("mode");
     QTest::addColumn<bool>("viaTemporary"); // whether a file there goes through a temporary
 
-    QTest::newRow("pyftpdlib, mode from MLST") << Server::Pyftpdlib << true;
-    QTest::newRow("pyftpdlib without MLST, mode from LIST") << Server::PyftpdlibWithoutMlst << true;
-    QTest::newRow("pyftpdlib refusing SITE CHMOD, stored in place") << Server::PyftpdlibWithoutChmod << false;
-    QTest::newRow("vsftpd, mode from LIST") << Server::Vsftpd << true;
-    QTest::newRow("vsftpd refusing SITE CHMOD, stored in place") << Server::VsftpdWithoutChmod << false;
+    QTest::newRow("pyftpdlib, mode from MLST") << Server::Pyftpdlib << FtpClient::Passive << true;
+    QTest::newRow("pyftpdlib without MLST, mode from LIST") << Server::PyftpdlibWithoutMlst << FtpClient::Passive << true;
+    QTest::newRow("pyftpdlib without MLST, active mode") << Server::PyftpdlibWithoutMlst << FtpClient::Active << true;
+    QTest::newRow("pyftpdlib refusing SITE CHMOD, stored in place")
+        << Server::PyftpdlibWithoutChmod << FtpClient::Passive << false;
+    QTest::newRow("vsftpd, mode from LIST") << Server::Vsftpd << FtpClient::Passive << true;
+    QTest::newRow("vsftpd, active mode") << Server::Vsftpd << FtpClient::Active << true;
+    QTest::newRow("vsftpd refusing SITE CHMOD, stored in place") << Server::VsftpdWithoutChmod << FtpClient::Passive << false;
 }
 
 // An init script keeps its execute bits and a secret stays private, whatever mode the server
@@ -577,6 +581,7 @@ void TestFtpClient::replacedFilesKeepTheirMode_data()
 void TestFtpClient::replacedFilesKeepTheirMode()
 {
     QFETCH(Server, server);
+    QFETCH(FtpClient::TransferMode, mode);
     QFETCH(bool, viaTemporary);
 
     PyftpdlibServer pyftpdlib;
@@ -609,6 +614,7 @@ void TestFtpClient::replacedFilesKeepTheirMode()
 
     FtpClient client;
     Recorder recorder(&client);
+    client.setTransferMode(mode);
     client.connectToHost(loopback, port);
     client.login(user, password);
     const QList<QPair<QString, QByteArray>> files = {{QStringLiteral("/etc/init.d/network"), "#!/bin/sh\nnew\n"},
