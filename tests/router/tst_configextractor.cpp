@@ -579,7 +579,7 @@ void TestConfigExtractor::messagesCutLongPaths()
     for (int i = 0; i < 100000; ++i)
         many.append(QStringLiteral("/etc/entry-%1").arg(i));
     const QString full = ConfigExtractor::failureMessage(many, ConfigExtractor::Full);
-    QVERIFY(full.size() < 300 * 1024);
+    QVERIFY(full.size() < qsizetype(300) * 1024);
     QVERIFY(full.contains(QStringLiteral("\n/etc/entry-9999\n")));
     QVERIFY(full.endsWith(QStringLiteral(" more")));
 }
