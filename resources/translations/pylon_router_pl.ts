@@ -140,6 +140,14 @@
         <source>The server did not answer in time.</source>
         <translation>Serwer nie odpowiedział na czas.</translation>
     </message>
+    <message>
+        <source>The server sent a reply that is too long.</source>
+        <translation>Serwer przysłał zbyt długą odpowiedź.</translation>
+    </message>
+    <message>
+        <source>The server&apos;s reply did not end in time.</source>
+        <translation>Odpowiedź serwera nie skończyła się na czas.</translation>
+    </message>
 </context>
 <context>
     <name>FtpProgressDialog</name>
@@ -163,15 +171,17 @@
         <source>Error</source>
         <translation>Błąd</translation>
     </message>
+    <message>
+        <source>Warning</source>
+        <translation>Ostrzeżenie</translation>
+    </message>
+    <message>
+        <source>The server refused to remove the temporary file %1; it was left on the router.</source>
+        <translation>Serwer odmówił usunięcia pliku tymczasowego %1; plik pozostał na routerze.</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
-    <message>
-        <source>These files were not written because their paths lead outside the chosen directory:
-%1</source>
-        <translation>Tych plików nie zapisano, ponieważ ich ścieżki prowadzą poza wybrany katalog:
-%1</translation>
-    </message>
     <message>
         <source>Basic</source>
         <translation>Podstawowy</translation>
@@ -492,6 +502,12 @@ Hasło interfejsu zarządzania:</translation>
     <message>
         <source>The text entered is too long to be sent to OpenVPN. Nothing was sent.</source>
         <translation>Wpisany tekst jest zbyt długi, by wysłać go do OpenVPN. Nic nie zostało wysłane.</translation>
+    </message>
+    <message>
+        <source>These files were not written because their paths lead outside the chosen directory, go round in a loop of links or lie more than %1 directories deep:
+%2</source>
+        <translation>Tych plików nie zapisano, ponieważ ich ścieżki prowadzą poza wybrany katalog, krążą w pętli dowiązań albo sięgają głębiej niż %1 katalogów:
+%2</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,7 @@
 #include "router/configextractor.h"
 
+#include "router/elidedtext.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -38,10 +40,34 @@ bool hasFileName(const QString &relative)
     return !name.isEmpty() && name != u".";
 }
 
-QString namedPaths(const QStringList &paths)
+// The whole list for a message's details stays well below what a text view shows without
+// delay.
+constexpr qsizetype maximumFullList = qsizetype(256) * 1024;
+
+// The directories the path leads through.
+int depthOf(const QString &relative)
 {
-    QString text = paths.mid(0, ConfigExtractor::maximumNamedPaths).join(u'\n');
-    const qsizetype more = paths.size() - ConfigExtractor::maximumNamedPaths;
+    int names = 0;
+    for (QStringView name : QStringView(QDir::fromNativeSeparators(relative)).tokenize(u'/', Qt::SkipEmptyParts)) {
+        if (name != u".")
+            ++names;
+    }
+    return qMax(names - 1, 0);
+}
+
+QString namedPaths(const QStringList &paths, ConfigExtractor::Length length)
+{
+    const bool full = length == ConfigExtractor::Full;
+    QStringList named;
+    qsizetype size = 0;
+    for (const QString &path : paths) {
+        if (full ? size >= maximumFullList : named.size() >= ConfigExtractor::maximumNamedPaths)
+            break;
+        named.append(ElidedText::middle(path, full ? maximumFullList : ElidedText::entryLength));
+        size += named.constLast().size() + 1;
+    }
+    QString text = named.join(u'\n');
+    const qsizetype more = paths.size() - named.size();
     if (more > 0)
         text += u'\n' + QCoreApplication::translate("MainWindow", "and %1 more").arg(more);
     return text;
@@ -87,12 +113,6 @@ private:
 // A chain of links longer than this is taken for a loop, as the system does.
 constexpr int maximumLinkHops = 40;
 
-struct Component
-{
-    QByteArray name;
-    bool fromLink = false;   // part of a link's target: it must exist
-};
-
 // Where an entry's file goes: the opened directory that holds it and its name there.
 struct Place
 {
@@ -119,12 +139,12 @@ Place placeIn(int directory, const QByteArray &name)
     return place;
 }
 
-void pushComponents(std::deque<Component> *todo, const QByteArray &path, bool fromLink)
+void pushComponents(std::deque<QByteArray> *todo, const QByteArray &path)
 {
     const QByteArrayList names = path.split('/');
     for (auto name = names.crbegin(); name != names.crend(); ++name) {
         if (!name->isEmpty() && *name != ".")
-            todo->push_front({*name, fromLink});
+            todo->push_front(*name);
     }
 }
 
@@ -142,18 +162,19 @@ QByteArray readLink(int directory, const QByteArray &name)
 // component is ever opened through a link. A link is read and its target walked the same
 // way, from the root when it is absolute (and names a place below the root) or from where
 // it stands; ".." of a target goes up the opened chain and never above the root. Missing
-// directories of the entry's own path are created.
+// directories are created, those a link names included: they are below the root too. One
+// descriptor is open per level, so the levels are bounded.
 Place resolve(int root, const QByteArray &rootPath, const QByteArray &relative)
 {
     std::vector<Descriptor> chain;
     const auto current = [&chain, root] { return chain.empty() ? root : chain.back().get(); };
-    std::deque<Component> todo;
-    pushComponents(&todo, relative, false);
+    std::deque<QByteArray> todo;
+    pushComponents(&todo, relative);
     int hops = 0;
     while (!todo.empty()) {
-        const Component component = todo.front();
+        const QByteArray name = todo.front();
         todo.pop_front();
-        if (component.name == "..") {
+        if (name == "..") {
             if (chain.empty())
                 return outcome(Outcome::Refused);
             chain.pop_back();
@@ -162,21 +183,18 @@ Place resolve(int root, const QByteArray &rootPath, const QByteArray &relative)
         const bool last = todo.empty();
         struct stat status = {};
         bool directory = false;
-        if (fstatat(current(), component.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(current(), name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT)
                 return outcome(Outcome::Failed);
-            // A link to nothing would create its target wherever it points.
-            if (component.fromLink)
-                return outcome(Outcome::Refused);
             if (last)
-                return placeIn(current(), component.name);
-            if (mkdirat(current(), component.name.constData(), 0777) != 0 && errno != EEXIST)
+                return placeIn(current(), name);
+            if (mkdirat(current(), name.constData(), 0777) != 0 && errno != EEXIST)
                 return outcome(Outcome::Failed);
             directory = true;
         } else if (S_ISLNK(status.st_mode)) {
             if (++hops > maximumLinkHops)
                 return outcome(Outcome::Refused);
-            QByteArray target = readLink(current(), component.name);
+            QByteArray target = readLink(current(), name);
             if (target.isEmpty())
                 return outcome(Outcome::Refused);
             if (target.startsWith('/')) {
@@ -185,12 +203,16 @@ Place resolve(int root, const QByteArray &rootPath, const QByteArray &relative)
                 chain.clear();
                 target = target.mid(rootPath.size());
             }
-            pushComponents(&todo, target, true);
+            pushComponents(&todo, target);
             continue;
         } else if (S_ISDIR(status.st_mode)) {
             directory = true;
         } else if (last && S_ISREG(status.st_mode)) {
-            Place place = placeIn(current(), component.name);
+            // The file is replaced by a rename, which asks only for the directory's
+            // permission: a file the user may not write is kept as the user meant it.
+            if (faccessat(current(), name.constData(), W_OK, AT_EACCESS) != 0)
+                return outcome(Outcome::Failed);
+            Place place = placeIn(current(), name);
             place.exists = true;
             place.mode = status.st_mode;
             return place;
@@ -199,8 +221,11 @@ Place resolve(int root, const QByteArray &rootPath, const QByteArray &relative)
         // the rest of the path; a directory is no place for the entry's bytes.
         if (!directory || last)
             return outcome(Outcome::Failed);
+        // Links may lead deeper than the entry's own path.
+        if (chain.size() >= size_t(ConfigExtractor::maximumDepth))
+            return outcome(Outcome::Refused);
         // Should a link have been swapped in since the check, this fails instead of following it.
-        Descriptor next(openat(current(), component.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        Descriptor next(openat(current(), name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next.isValid())
             return outcome(Outcome::Failed);
         chain.push_back(std::move(next));
@@ -309,6 +334,8 @@ Outcome extractOne(const QString &root, const QString &relative, const QByteArra
     const QFileInfo info(target);
     if (target == root || info.isDir() || (info.exists() && !info.isFile()))
         return Outcome::Failed;
+    if (info.exists() && !info.isWritable())
+        return Outcome::Failed;
     if (!QDir().mkpath(info.absolutePath()))
         return Outcome::Failed;
     QSaveFile out(target);
@@ -349,11 +376,12 @@ QStringList ConfigExtractor::extract(const QString &directory, QList<ConfigExpor
     for (ConfigExport::File &file : files) {
         // Moved out so that each content is released as soon as it has been written.
         const QByteArray content = std::move(file.content);
-        if (!isConfinedPath(file.path)) {
+        const QString relative = withoutLeadingSlash(file.path);
+        // Checked before anything is made for the entry.
+        if (!isConfinedPath(file.path) || depthOf(relative) > maximumDepth) {
             refused.append(file.path);
             continue;
         }
-        const QString relative = withoutLeadingSlash(file.path);
         Outcome result = Outcome::Failed;
         // A path without a file name names a directory: there is nothing to write.
         if (hasFileName(relative)) {
@@ -375,22 +403,24 @@ QStringList ConfigExtractor::extract(const QString &directory, QList<ConfigExpor
     return refused;
 }
 
-QString ConfigExtractor::refusalMessage(const QStringList &refused)
+QString ConfigExtractor::refusalMessage(const QStringList &refused, Length length)
 {
     if (refused.isEmpty())
         return QString();
     return QCoreApplication::translate("MainWindow",
                                        "These files were not written because their paths lead "
-                                       "outside the chosen directory:\n%1")
-        .arg(namedPaths(refused));
+                                       "outside the chosen directory, go round in a loop of links "
+                                       "or lie more than %1 directories deep:\n%2")
+        .arg(maximumDepth)
+        .arg(namedPaths(refused, length));
 }
 
-QString ConfigExtractor::failureMessage(const QStringList &failed)
+QString ConfigExtractor::failureMessage(const QStringList &failed, Length length)
 {
     if (failed.isEmpty())
         return QString();
     return QCoreApplication::translate("MainWindow",
                                        "These files could not be written; any file of the same "
                                        "name was left as it was:\n%1")
-        .arg(namedPaths(failed));
+        .arg(namedPaths(failed, length));
 }

@@ -19,6 +19,12 @@ int stallTimeout = defaultStallTimeout;
 constexpr int defaultShutDownTimeout = 10000;
 int shutDownTimeout = defaultShutDownTimeout;
 
+// A listing of one file is a line; a server that sends more is not read further.
+constexpr qsizetype maximumListing = qsizetype(64) * 1024;
+
+// Clients whose shutDown() is removing a temporary file.
+QList<QPointer<FtpClient>> cleaningUp;
+
 // A line break inside an argument would smuggle another command onto the connection.
 bool isSafeArgument(const QString &text)
 {
@@ -52,6 +58,7 @@ FtpClient::~FtpClient()
         data->disconnect(this);
     if (listener)
         listener->disconnect(this);
+    cleaningUp.removeIf([this](const QPointer<FtpClient> &client) { return client.isNull() || client == this; });
 }
 
 int FtpClient::setTransferMode(TransferMode mode)
@@ -212,6 +219,8 @@ void FtpClient::execute()
         finishCommand(false);
         return;
     case ConnectToHost:
+        if (awaitCleanUps())
+            return;
         closeData();
         // A new connection replaces an open one; with the step idle, its end fails nothing.
         step = Idle;
@@ -219,6 +228,9 @@ void FtpClient::execute()
         parser.clear();
         outstanding = 0;
         staleReplies = 0;
+        mlstOptionsSent = false;
+        mlstUnsupported = false;
+        chmodRefused = false;
         setState(Unconnected);
         step = ControlConnecting;
         control->connectToHost(current.text, current.port);
@@ -250,8 +262,12 @@ void FtpClient::execute()
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(tr("The name contains a line break.")));
             return;
         }
-        storeName = current.store == ViaTemporary && !renameUnsupported ? temporaryName(current.text)
-                                                                         : current.text;
+        keptMode = -1;
+        if (current.store == ViaTemporary && !renameUnsupported) {
+            lookUpMode();
+            return;
+        }
+        storeName = current.text;
         startStore();
         return;
     case Close:
@@ -268,13 +284,91 @@ void FtpClient::execute()
     }
 }
 
+// A client that waits here goes on once the other has gone (or its own command is given up).
+bool FtpClient::awaitCleanUps()
+{
+    for (const QPointer<FtpClient> &other : std::as_const(cleaningUp)) {
+        if (!other || other == this)
+            continue;
+        step = AwaitingCleanUp;
+        connect(other, &QObject::destroyed, this, [this] {
+            if (running && step == AwaitingCleanUp)
+                execute();
+        }, Qt::QueuedConnection);
+        return true;
+    }
+    return false;
+}
+
+// Renaming a new file onto an old one would give it the mode of a new file: the old mode is
+// looked up first, by MLST where the server has it and else by LIST.
+void FtpClient::lookUpMode()
+{
+    if (mlstUnsupported) {
+        startListing();
+    } else if (!mlstOptionsSent) {
+        // The mode is not among the facts that MLST gives by default.
+        mlstOptionsSent = true;
+        step = MlstOptionsSent;
+        send(QStringLiteral("OPTS MLST type;unix.mode;"));
+    } else {
+        step = MlstSent;
+        send(QStringLiteral("MLST ") + current.text);
+    }
+}
+
+void FtpClient::startListing()
+{
+    listing = true;
+    listed.clear();
+    listingTooLong = false;
+    listingEnded = false;
+    listingReplied = false;
+    storeStarted = false;
+    step = TypeSent;
+    send(QStringLiteral("TYPE A"));
+}
+
+// What the listing says, once both its positive reply and the end of its data have come.
+FtpReplyParser::FileMode FtpClient::listedMode() const
+{
+    if (listingTooLong)
+        return FtpReplyParser::FileMode();
+    const qsizetype slash = current.text.lastIndexOf(u'/');
+    return FtpReplyParser::modeFromListing(listed, QStringView(current.text).sliced(slash + 1));
+}
+
+// Through a temporary when the file is new or its mode can be given to the temporary; in
+// place (which keeps the mode) when the mode is unknown or cannot be set.
+void FtpClient::storeReplacing(FtpReplyParser::FileMode found)
+{
+    closeData();
+    const bool known = found.state == FtpReplyParser::FileMode::Known;
+    if (found.state == FtpReplyParser::FileMode::Unknown || (known && chmodRefused)) {
+        storeName = current.text;
+    } else {
+        storeName = temporaryName(current.text);
+        keptMode = known ? found.mode : -1;
+    }
+    startStore();
+}
+
 void FtpClient::startStore()
 {
+    listing = false;
     storeStarted = false;
     handedOver = 0;
     written = 0;
     step = TypeSent;
     send(current.type == Ascii ? QStringLiteral("TYPE A") : QStringLiteral("TYPE I"));
+}
+
+// The temporary goes, and the bytes go straight to the name.
+void FtpClient::storeInPlace()
+{
+    closeData();
+    step = FallbackDeleteSent;
+    send(QStringLiteral("DELE ") + storeName);
 }
 
 void FtpClient::send(const QString &line)
@@ -367,9 +461,10 @@ void FtpClient::controlConnected()
 
 void FtpClient::controlReadyRead()
 {
-    if (stallTimer.isActive())
-        stallTimer.start(stallTimeout);
     parser.addData(control->readAll());
+    // The bytes of a reply that does not end are no progress.
+    if (stallTimer.isActive() && parser.hasReply())
+        stallTimer.start(stallTimeout);
     const QPointer<FtpClient> guard(this);
     while (guard && parser.hasReply())
         handleReply(parser.takeReply());
@@ -424,8 +519,12 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
         if (outstanding == 0 && staleReplies == 0)
             return;
         // Replies can no longer be matched to commands: the connection is of no further use.
-        if (running && !finishing && !finishScheduled && step != Idle)
-            fail(UnknownError, tr("The server sent a malformed reply:\n%1").arg(reply.text));
+        if (running && !finishing && !finishScheduled && step != Idle) {
+            if (reply.tooLong)
+                fail(ReplyTooLong, tr("The server sent a reply that is too long."));
+            else
+                fail(UnknownError, tr("The server sent a malformed reply:\n%1").arg(reply.text));
+        }
         control->abort();
         return;
     }
@@ -480,6 +579,25 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
         else
             fail(UnknownError, tr("Changing directory failed:\n%1").arg(reply.text));
         return;
+    case MlstOptionsSent:
+        // A server without MLST refuses its options too; what MLST itself answers tells.
+        lookUpMode();
+        return;
+    case MlstSent:
+        if (reply.isPositive()) {
+            const FtpReplyParser::FileMode found = FtpReplyParser::modeFromFacts(reply.text);
+            if (found.state == FtpReplyParser::FileMode::Known) {
+                storeReplacing(found);
+                return;
+            }
+        } else if (reply.code == 550) {
+            storeReplacing({FtpReplyParser::FileMode::Absent, 0});
+            return;
+        } else if (reply.code == 500 || reply.code == 502 || reply.code == 504) {
+            mlstUnsupported = true;
+        }
+        startListing();
+        return;
     case TypeSent:
         if (!reply.isPositive()) {
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
@@ -498,23 +616,41 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
         return;
     case PortSent:
         if (reply.isPositive()) {
-            sendStore();
+            sendTransfer();
         } else {
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
         }
         return;
+    case ListSent:
+        if (reply.isPositive()) {
+            listingReplied = true;
+            if (listingEnded || !data)
+                storeReplacing(listedMode());
+        } else {
+            // Servers answer a LIST of a file that is not there with 550 or an empty listing.
+            storeReplacing(reply.code == 550 ? FtpReplyParser::FileMode{FtpReplyParser::FileMode::Absent, 0}
+                                             : FtpReplyParser::FileMode());
+        }
+        return;
     case StoreSent:
         handleStoreReply(reply);
+        return;
+    case ChmodSent:
+        if (reply.isPositive()) {
+            step = RenameFromSent;
+            send(QStringLiteral("RNFR ") + storeName);
+        } else {
+            chmodRefused = true;
+            storeInPlace();
+        }
         return;
     case RenameFromSent:
         if (reply.code == 350) {
             step = RenameToSent;
             send(QStringLiteral("RNTO ") + current.text);
         } else if (reply.code == 500 || reply.code == 502 || reply.code == 504) {
-            // No renaming here: the temporary goes, the bytes go straight to the name.
             renameUnsupported = true;
-            step = FallbackDeleteSent;
-            send(QStringLiteral("DELE ") + storeName);
+            storeInPlace();
         } else {
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
         }
@@ -527,19 +663,26 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
             fail(UnknownError, tr("Uploading file failed:\n%1").arg(reply.text));
         }
         return;
-    case FallbackDeleteSent:
-        if (reply.isPositive())
-            leftoverTemporary.clear();
-        closeData();
+    case FallbackDeleteSent: {
+        const QString temporary = std::exchange(leftoverTemporary, QString());
+        if (!reply.isPositive() && temporaryStored) {
+            const QPointer<FtpClient> guard(this);
+            emit temporaryLeft(temporary);
+            if (!guard || step != FallbackDeleteSent)
+                return;
+        }
         storeName = current.text;
+        keptMode = -1;
         startStore();
         return;
+    }
     case Quitting:
         control->disconnectFromHost();
         setState(Unconnected);
         finishCommand(false);
         return;
     case Idle:
+    case AwaitingCleanUp:
     case ControlConnecting:
     case DataConnecting:
         return;
@@ -550,6 +693,8 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
 // positive reply and every byte handed to the connection, whose end we have already sent.
 void FtpClient::handleStoreReply(const FtpReplyParser::Reply &reply)
 {
+    if (reply.isPreliminary() || reply.isPositive())
+        temporaryStored = true;
     if (reply.isPreliminary()) {
         if (!storeStarted) {
             storeStarted = true;
@@ -564,19 +709,37 @@ void FtpClient::handleStoreReply(const FtpReplyParser::Reply &reply)
         fail(UnknownError, tr("Uploading file failed:\n%1").arg(tr("The server ended the transfer early.")));
     } else if (storeName != current.text) {
         closeData();
-        step = RenameFromSent;
-        send(QStringLiteral("RNFR ") + storeName);
+        if (keptMode >= 0) {
+            step = ChmodSent;
+            send(QStringLiteral("SITE CHMOD ") + QString::number(keptMode, 8).rightJustified(4, u'0') + u' '
+                 + storeName);
+        } else {
+            step = RenameFromSent;
+            send(QStringLiteral("RNFR ") + storeName);
+        }
     } else {
         finishCommand(false);
     }
+}
+
+void FtpClient::sendTransfer()
+{
+    if (!listing) {
+        sendStore();
+        return;
+    }
+    step = ListSent;
+    send(QStringLiteral("LIST ") + current.text);
 }
 
 void FtpClient::sendStore()
 {
     step = StoreSent;
     transferOpen = true;
-    if (storeName != current.text)
+    if (storeName != current.text) {
         leftoverTemporary = storeName;
+        temporaryStored = false;
+    }
     send(QStringLiteral("STOR ") + storeName);
 }
 
@@ -584,13 +747,18 @@ void FtpClient::stalled()
 {
     if (!running || finishing || finishScheduled)
         return;
-    if (step == ControlConnecting || step == Greeting) {
+    // A reply that has not ended in all that time will not end.
+    const bool replyUnfinished = parser.isInReply();
+    if (step == ControlConnecting || step == Greeting || replyUnfinished) {
         // With the step idle, the end of the connection fails nothing a second time.
         step = Idle;
         control->abort();
         setState(Unconnected);
     }
-    fail(TimedOut, tr("The server did not answer in time."));
+    if (replyUnfinished)
+        fail(ReplyTooLong, tr("The server's reply did not end in time."));
+    else
+        fail(TimedOut, tr("The server did not answer in time."));
 }
 
 void FtpClient::shutDown()
@@ -621,8 +789,10 @@ void FtpClient::shutDown()
         deleteLater();
         return;
     }
-    if (!leftoverTemporary.isEmpty())
+    if (!leftoverTemporary.isEmpty()) {
         cleanupLines.append(QStringLiteral("DELE ") + leftoverTemporary);
+        cleaningUp.append(this);
+    }
     cleanupLines.append(QStringLiteral("QUIT"));
     if (abortTransfer) {
         // Servers answer ABOR differently: 426 for the store and 226 for the ABOR, or a single
@@ -644,7 +814,8 @@ void FtpClient::sendNextCleanupLine()
         deleteLater();
         return;
     }
-    send(cleanupLines.takeFirst());
+    cleanupLineSent = cleanupLines.takeFirst();
+    send(cleanupLineSent);
 }
 
 void FtpClient::handleCleanupReply(const FtpReplyParser::Reply &reply)
@@ -661,6 +832,13 @@ void FtpClient::handleCleanupReply(const FtpReplyParser::Reply &reply)
         --staleReplies;
     } else if (outstanding > 0) {
         --outstanding;
+        const QLatin1String deletion("DELE ");
+        if (cleanupLineSent.startsWith(deletion) && !reply.isPositive() && temporaryStored) {
+            const QPointer<FtpClient> guard(this);
+            emit temporaryLeft(cleanupLineSent.mid(deletion.size()));
+            if (!guard)
+                return;
+        }
     }
     if (outstanding == 0 && staleReplies == 0)
         sendNextCleanupLine();
@@ -730,13 +908,42 @@ void FtpClient::useDataSocket(QTcpSocket *socket)
     data = socket;
     connect(socket, &QAbstractSocket::bytesWritten, this, &FtpClient::dataBytesWritten);
     connect(socket, &QAbstractSocket::errorOccurred, this, &FtpClient::dataError);
+    connect(socket, &QIODevice::readyRead, this, &FtpClient::dataReadyRead);
+    connect(socket, &QAbstractSocket::disconnected, this, &FtpClient::dataDisconnected);
 }
 
 void FtpClient::dataConnected()
 {
     if (step != DataConnecting)
         return;
-    sendStore();
+    sendTransfer();
+}
+
+void FtpClient::dataReadyRead()
+{
+    if (!listing || !data)
+        return;
+    const QByteArray bytes = data->readAll();
+    if (listingTooLong || bytes.isEmpty())
+        return;
+    if (listed.size() + bytes.size() > maximumListing) {
+        listingTooLong = true;
+        listed.clear();
+        return;
+    }
+    if (stallTimer.isActive())
+        stallTimer.start(stallTimeout);
+    listed += bytes;
+}
+
+void FtpClient::dataDisconnected()
+{
+    if (!listing || step != ListSent)
+        return;
+    dataReadyRead();
+    listingEnded = true;
+    if (listingReplied)
+        storeReplacing(listedMode());
 }
 
 void FtpClient::writeData()

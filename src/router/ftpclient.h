@@ -18,8 +18,10 @@ class QTcpSocket;
 // commandStarted(id), commandFinished(id, error) and, once the queue has run empty,
 // done(error). When a command fails the commands queued after it are dropped.
 //
-// A command that sees no progress for 30 seconds (no byte from the server, no byte of a
-// file taken by it) fails with TimedOut.
+// A command that sees no progress for 30 seconds (no whole reply from the server, no byte of
+// a file taken by it) fails with TimedOut, or with ReplyTooLong when a reply has begun and
+// not ended by then; a reply longer than 64 KiB fails the command with ReplyTooLong at once.
+// Either ends the connection.
 //
 // Data connections go to the control connection's peer only: the address that a server
 // names in its passive reply is not followed elsewhere, and in active mode only a
@@ -32,7 +34,7 @@ class FtpClient final : public QObject
 public:
     enum State { Unconnected, HostLookup, Connecting, Connected, LoggedIn, Closing };
     Q_ENUM(State)
-    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected, TimedOut };
+    enum Error { NoError, UnknownError, HostNotFound, ConnectionRefused, NotConnected, TimedOut, ReplyTooLong };
     Q_ENUM(Error)
     enum Command { None, SetTransferMode, ConnectToHost, Login, Close, Cd, Put };
     Q_ENUM(Command)
@@ -43,8 +45,11 @@ public:
     Q_ENUM(TransferType)
     // ViaTemporary stores the bytes as ".<name>.part" in the same directory and renames that
     // onto the name after the server has taken it all (RNFR/RNTO): the old file is replaced
-    // whole or not at all. A server that does not know RNFR (500, 502, 504) gets the
-    // temporary removed and a plain store to the name, then and for the rest of the session.
+    // whole or not at all. The file it replaces keeps its mode: that is read first (MLST,
+    // else LIST) and given to the temporary (SITE CHMOD) before the rename. A file whose
+    // mode cannot be read, on a server that refuses SITE CHMOD, or on one that does not know
+    // RNFR (500, 502, 504), is stored in place, which keeps its mode; a temporary stored
+    // before that came out is removed first. A refusal holds for the rest of the session.
     enum Store { Direct, ViaTemporary };
     Q_ENUM(Store)
 
@@ -83,8 +88,10 @@ public slots:
     // Ends the session for good and deletes the client once it is over, never inside this
     // call: the queued commands are dropped, a store still running is aborted (ABOR, its
     // replies read), a temporary file left by a failed or cut-short put() is removed (DELE),
-    // then the client says QUIT. No signal is emitted after this call. A server that does not
-    // answer makes the client give up and go after 10 seconds.
+    // then the client says QUIT. No signal but temporaryLeft() is emitted after this call. A
+    // server that does not answer makes the client give up and go after 10 seconds. Until
+    // the client has gone, a connectToHost() of another client waits: its upload could
+    // otherwise store the very temporary file this one is about to remove.
     void shutDown();
 
     // For tests only: how long a command may go without progress, and how long shutDown()
@@ -98,6 +105,9 @@ signals:
     void commandFinished(int id, bool error);
     void done(bool error);
     void dataTransferProgress(qint64 done, qint64 total);
+    // The server refused to remove a temporary file the client had stored (its path); it is
+    // left on the server. Also emitted after shutDown(); connect it queued.
+    void temporaryLeft(const QString &name);
 
 private:
     struct Request
@@ -115,9 +125,9 @@ private:
 
     // What the current command waits for.
     enum Step {
-        Idle, ControlConnecting, Greeting, UserSent, PasswordSent, Simple, TypeSent,
-        PassiveSent, PortSent, DataConnecting, StoreSent, RenameFromSent, RenameToSent,
-        FallbackDeleteSent, Quitting
+        Idle, AwaitingCleanUp, ControlConnecting, Greeting, UserSent, PasswordSent, Simple,
+        MlstOptionsSent, MlstSent, TypeSent, PassiveSent, PortSent, DataConnecting, ListSent,
+        StoreSent, ChmodSent, RenameFromSent, RenameToSent, FallbackDeleteSent, Quitting
     };
 
     int enqueue(Request request);
@@ -139,8 +149,16 @@ private:
     void controlDisconnected();
     void handleReply(const FtpReplyParser::Reply &reply);
     void handleStoreReply(const FtpReplyParser::Reply &reply);
+    bool awaitCleanUps();
+    void lookUpMode();
+    void startListing();
+    FtpReplyParser::FileMode listedMode() const;
+    void storeReplacing(FtpReplyParser::FileMode found);
     void startStore();
+    void openData();
+    void sendTransfer();
     void sendStore();
+    void storeInPlace();
     void stalled();
     void sendNextCleanupLine();
     void handleCleanupReply(const FtpReplyParser::Reply &reply);
@@ -150,6 +168,8 @@ private:
     void acceptActiveData();
     void useDataSocket(QTcpSocket *socket);
     void dataConnected();
+    void dataReadyRead();
+    void dataDisconnected();
     void writeData();
     void dataBytesWritten(qint64 bytes);
     void dataError();
@@ -178,12 +198,23 @@ private:
     bool storeStarted = false;   // a 1xx reply to STOR came
     bool transferOpen = false;   // STOR sent, its final reply not yet come
     bool renameUnsupported = false;
+    bool mlstOptionsSent = false;
+    bool mlstUnsupported = false;
+    bool chmodRefused = false;
+    int keptMode = -1;           // the mode the temporary of the current put() is given, or -1
+    bool listing = false;        // the data connection carries a listing, not a file
+    QByteArray listed;
+    bool listingTooLong = false;
+    bool listingEnded = false;   // the server has closed the listing's data connection
+    bool listingReplied = false; // its positive final reply has come
     QString storeName;           // where the current put() stores its bytes
     QString leftoverTemporary;   // a temporary file a put() may have left on the server
+    bool temporaryStored = false; // the server began to store it (a 1xx reply came)
     QTimer stallTimer;
 
     bool shuttingDown = false;
     QStringList cleanupLines;    // what shutDown() still has to say, in order
+    QString cleanupLineSent;     // the last of them sent
     bool awaitingSync = false;   // after ABOR, until the NOOP behind it is answered
     QTimer shutDownTimer;
     qint64 handedOver = 0;       // bytes given to the data socket

@@ -1,5 +1,6 @@
 #include "router/ftpreplyparser.h"
 
+#include <QByteArrayList>
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -35,6 +36,8 @@ void FtpReplyParser::clear()
     pendingLine.clear();
     discardingLine = false;
     inMultiLine = false;
+    replySize = 0;
+    skippingCode = 0;
     partial = Reply();
     replies.clear();
 }
@@ -46,11 +49,11 @@ void FtpReplyParser::addData(QByteArrayView bytes)
         const QByteArrayView piece = end < 0 ? bytes : bytes.first(end);
         if (!discardingLine) {
             if (pendingLine.size() + piece.size() > maximumLineLength) {
-                // Cut off here; the rest of this line is dropped.
+                // Cut off here; the rest of this line, and of a reply it belongs to, is dropped.
                 pendingLine.clear();
                 discardingLine = true;
-                inMultiLine = false;
-                replies.append(Reply{0, QStringLiteral("Reply line too long")});
+                if (skippingCode == 0)
+                    refuseReply(QStringLiteral("Reply line too long"));
             } else {
                 pendingLine.append(piece);
             }
@@ -62,10 +65,11 @@ void FtpReplyParser::addData(QByteArrayView bytes)
             discardingLine = false;
             continue;
         }
+        const qsizetype size = pendingLine.size() + 1;
         QByteArrayView line(pendingLine);
         if (line.endsWith('\r'))
             line.chop(1);
-        addLine(line);
+        addLine(line, size);
         pendingLine.clear();
     }
 }
@@ -79,11 +83,35 @@ void FtpReplyParser::appendText(QByteArrayView text)
     partial.text += QString::fromUtf8(text.first(qMin(text.size(), maximumTextLength)));
 }
 
-void FtpReplyParser::addLine(QByteArrayView line)
+// An invalid reply in place of the one that grew too long; the lines still to come of a
+// multi-line reply are dropped up to its last.
+void FtpReplyParser::refuseReply(const QString &text)
+{
+    if (inMultiLine)
+        skippingCode = partial.code;
+    inMultiLine = false;
+    partial = Reply();
+    replies.append(Reply{0, text, true});
+}
+
+void FtpReplyParser::addLine(QByteArrayView line, qsizetype size)
 {
     char separator = ' ';
     const int code = lineCode(line, &separator);
+    if (skippingCode != 0) {
+        if (code == skippingCode && separator == ' ')
+            skippingCode = 0;
+        return;
+    }
     if (inMultiLine) {
+        replySize += size;
+        if (replySize > maximumReplySize) {
+            const bool last = code == partial.code && separator == ' ';
+            refuseReply(QStringLiteral("Reply too long"));
+            if (last)
+                skippingCode = 0;
+            return;
+        }
         if (code == partial.code && separator == ' ') {
             appendText(afterCode(line));
             replies.append(std::move(partial));
@@ -105,10 +133,90 @@ void FtpReplyParser::addLine(QByteArrayView line)
     appendText(afterCode(line));
     if (separator == '-') {
         inMultiLine = true;
+        replySize = size;
     } else {
         replies.append(std::move(partial));
         partial = Reply();
     }
+}
+
+FtpReplyParser::FileMode FtpReplyParser::modeFromFacts(QStringView text)
+{
+    FileMode result;
+    // The facts stand on a line of their own that starts with a space: "type=file;...; name".
+    for (QStringView line : text.tokenize(u'\n')) {
+        if (!line.startsWith(u' '))
+            continue;
+        const qsizetype space = line.indexOf(u' ', 1);
+        if (space < 0)
+            continue;
+        bool plainFile = true;
+        int mode = -1;
+        for (QStringView fact : line.sliced(1, space - 1).tokenize(u';', Qt::SkipEmptyParts)) {
+            const qsizetype equals = fact.indexOf(u'=');
+            if (equals <= 0)
+                continue;
+            const QStringView name = fact.first(equals);
+            QStringView value = fact.sliced(equals + 1);
+            if (name.compare(u"type", Qt::CaseInsensitive) == 0) {
+                plainFile = value.compare(u"file", Qt::CaseInsensitive) == 0;
+            } else if (name.compare(u"unix.mode", Qt::CaseInsensitive) == 0) {
+                if (value.startsWith(u"0o", Qt::CaseInsensitive))
+                    value = value.sliced(2);
+                bool ok = false;
+                const int parsed = value.toInt(&ok, 8);
+                if (ok && value.size() <= 6 && parsed >= 0 && parsed <= 07777)
+                    mode = parsed;
+            }
+        }
+        if (plainFile && mode >= 0)
+            result = FileMode{FileMode::Known, mode};
+        return result;
+    }
+    return result;
+}
+
+FtpReplyParser::FileMode FtpReplyParser::modeFromListing(QByteArrayView listing, QStringView fileName)
+{
+    const QByteArray ending = ' ' + fileName.toUtf8();
+    bool named = false;
+    FileMode result;
+    const QByteArrayList lines = listing.toByteArray().split('\n');
+    for (QByteArrayView line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty() || line.startsWith("total "))
+            continue;
+        named = true;
+        if (fileName.isEmpty() || !line.endsWith(ending) || line.size() < 10)
+            continue;
+        // Type, then read, write and execute for user, group and others; s, S, t and T stand
+        // for the set-user-ID, set-group-ID and sticky bits over an execute place.
+        if (line[0] != '-')
+            return FileMode();
+        int mode = 0;
+        for (int i = 0; i < 9; ++i) {
+            const char c = line[1 + i];
+            const int bit = 1 << (8 - i);
+            const int special = 04000 >> (i / 3);
+            const char expected = "rwx"[i % 3];
+            if (c == expected) {
+                mode |= bit;
+            } else if (i % 3 == 2 && (c == 's' || c == 't') && (c == 't') == (i == 8)) {
+                mode |= bit | special;
+            } else if (i % 3 == 2 && (c == 'S' || c == 'T') && (c == 'T') == (i == 8)) {
+                mode |= special;
+            } else if (c != '-') {
+                return FileMode();
+            }
+        }
+        if (result.state == FileMode::Known)
+            return FileMode(); // named twice: which one is meant is unclear
+        result = FileMode{FileMode::Known, mode};
+    }
+    if (!named)
+        return FileMode{FileMode::Absent, 0};
+    return result;
 }
 
 bool FtpReplyParser::parsePassiveReply(QStringView text, QHostAddress *address, quint16 *port)

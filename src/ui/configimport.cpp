@@ -77,15 +77,19 @@ void ConfigImport::extract(QList<ConfigExport::File> files)
         return;
     QStringList failed;
     const QStringList refused = ConfigExtractor::extract(directory, std::move(files), &failed);
-    QStringList problems;
-    if (!refused.isEmpty())
-        problems.append(ConfigExtractor::refusalMessage(refused));
-    if (!failed.isEmpty())
-        problems.append(ConfigExtractor::failureMessage(failed));
-    if (!problems.isEmpty()) {
-        dialogs.message(parent, QMessageBox::Critical, QCoreApplication::translate("MainWindow", "Error"),
-                        problems.join(QStringLiteral("\n\n")));
-    }
+    if (refused.isEmpty() && failed.isEmpty())
+        return;
+    const auto problems = [&refused, &failed](ConfigExtractor::Length length) {
+        QStringList messages = {ConfigExtractor::refusalMessage(refused, length),
+                                ConfigExtractor::failureMessage(failed, length)};
+        messages.removeAll(QString());
+        return messages.join(QStringLiteral("\n\n"));
+    };
+    // The text names the first paths, each cut to a line; the details name them all.
+    const QString text = problems(ConfigExtractor::Short);
+    const QString details = problems(ConfigExtractor::Full);
+    dialogs.message(parent, QMessageBox::Critical, QCoreApplication::translate("MainWindow", "Error"), text,
+                    QMessageBox::Ok, QMessageBox::NoButton, details != text ? details : QString());
 }
 
 void ConfigImport::rememberBrowsePath(const QString &fileName)

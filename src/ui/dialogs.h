@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <memory>
+
 class QDialog;
 class QWidget;
 
@@ -23,11 +25,25 @@ public:
     // Installs an implementation (not owned); nullptr restores the standard dialogs.
     static void setInstance(Dialogs *dialogs);
 
-    // A message box; its text is plain text, never markup.
+    // A message box; its text and details are plain text, never markup. Details (such as
+    // the whole of a list the text names in part) are offered behind the box's details
+    // button.
     virtual QMessageBox::StandardButton message(QWidget *parent, QMessageBox::Icon icon,
                                                 const QString &title, const QString &text,
                                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+                                                const QString &details = QString());
+
+    // The box message() shows by default. It fits the screen whatever the text: a run of more
+    // than ElidedText::entryLength characters without a space (a path, a name a peer sent)
+    // and a line of more than a few hundred are cut in their middle, and lines are dropped
+    // from the end while the text would be taller than the screen allows; the whole text
+    // then goes to the details, unless details are given.
+    static std::unique_ptr<QMessageBox> messageBox(QWidget *parent, QMessageBox::Icon icon,
+                                                   const QString &title, const QString &text,
+                                                   QMessageBox::StandardButtons buttons,
+                                                   QMessageBox::StandardButton defaultButton,
+                                                   const QString &details);
 
     // A single-line text input; *ok tells whether the user confirmed.
     virtual QString getText(QWidget *parent, const QString &title, const QString &label,

@@ -8,6 +8,12 @@
 namespace {
 constexpr quint16 ftpPort = 21;
 quint16 uploadPort = ftpPort;
+
+// What stays once the dialog has gone.
+QObject *lastingOwner(QWidget *parent)
+{
+    return parent ? static_cast<QObject *>(parent) : QCoreApplication::instance();
+}
 } // namespace
 
 FtpProgressDialog::FtpProgressDialog(QWidget *parent)
@@ -16,6 +22,14 @@ FtpProgressDialog::FtpProgressDialog(QWidget *parent)
     connect(ftp, &FtpClient::done, this, &FtpProgressDialog::ftpDone);
     connect(ftp, &FtpClient::commandFinished, this, &FtpProgressDialog::ftpCommandFinished);
     connect(this, &QProgressDialog::canceled, this, &FtpProgressDialog::ftpCanceled);
+    // The client may learn this after the dialog has gone, while it cleans up: the message
+    // belongs to the window (or the application), and opens from the event loop, never
+    // inside the client's own handling of the reply.
+    connect(ftp, &FtpClient::temporaryLeft, lastingOwner(parent), [parent](const QString &name) {
+        Dialogs::instance().message(parent, QMessageBox::Warning, tr("Warning"),
+                                    tr("The server refused to remove the temporary file %1; it was left "
+                                       "on the router.").arg(name));
+    }, Qt::QueuedConnection);
 }
 
 FtpProgressDialog::~FtpProgressDialog()
@@ -53,8 +67,7 @@ void FtpProgressDialog::releaseClient()
     FtpClient *client = ftp;
     ftp = nullptr;
     client->disconnect(this);
-    QObject *owner = parentWidget();
-    client->setParent(owner ? owner : QCoreApplication::instance());
+    client->setParent(lastingOwner(parentWidget()));
     client->shutDown();
 }
 
@@ -73,12 +86,14 @@ void FtpProgressDialog::ftpCommandFinished(int, bool error)
         setValue(value() + 1);
         return;
     }
-    // A server that stopped answering before the files is one we have no connection to.
-    const bool stalledBeforeFiles = ftp->error() == FtpClient::TimedOut && command != FtpClient::Put;
+    // A server that stopped answering before the files, or whose reply does not end, is one
+    // we have no connection to.
+    const bool noConnection = (ftp->error() == FtpClient::TimedOut && command != FtpClient::Put)
+                              || ftp->error() == FtpClient::ReplyTooLong;
     releaseClient();
 
     QString text;
-    switch (stalledBeforeFiles ? FtpClient::ConnectToHost : command) {
+    switch (noConnection ? FtpClient::ConnectToHost : command) {
     case FtpClient::ConnectToHost:
         text = tr("No connection to the server.");
         break;

@@ -166,6 +166,9 @@ void UpdateAction::downloadUpdateInfo()
     buffer.open(QIODevice::WriteOnly);
 
     QNetworkReply *pending = http->get(QNetworkRequest(url));
+    // The network layer reads no further ahead than this: an answer without end is not
+    // taken in for ever before it is cut off.
+    pending->setReadBufferSize(maximumAnswer);
     reply = pending;
     const auto accepted = [pending] {
         return isAccepted(pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());

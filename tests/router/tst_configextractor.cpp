@@ -1,6 +1,10 @@
 #include "router/configextractor.h"
 
+#include "router/elidedtext.h"
+
 #include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -105,6 +109,9 @@ private slots:
     void links();
     void chosenDirectoryReachedThroughLink();
     void unwritableEntryIsNamed();
+    void fileTheUserMayNotWriteIsKept();
+    void deepPaths_data();
+    void deepPaths();
     void hostileDisk_data();
     void hostileDisk();
     void entryNamingADirectoryWritesNothing_data();
@@ -112,6 +119,8 @@ private slots:
     void refusalMessageNamesEveryPath();
     void messagesNameTheFirstTwenty_data();
     void messagesNameTheFirstTwenty();
+    void messagesCutLongPaths_data();
+    void messagesCutLongPaths();
 
 private:
     QString chosen() const { return sandbox->filePath(QStringLiteral("chosen")); }
@@ -219,7 +228,15 @@ void TestConfigExtractor::links_data()
     QTest::newRow("dangling link leading outside") << QStringLiteral("new") << QStringLiteral("outside/created") << false
                                                    << QStringLiteral("/new") << false << QString();
     QTest::newRow("dangling link leading inside") << QStringLiteral("new") << QStringLiteral("chosen/nothere") << false
-                                                  << QStringLiteral("/new") << false << QString();
+                                                  << QStringLiteral("/new") << true << QStringLiteral("chosen/nothere");
+    QTest::newRow("link to a folder not made yet") << QStringLiteral("a") << QStringLiteral("chosen/sub/missing") << false
+                                                   << QStringLiteral("/a/x") << true
+                                                   << QStringLiteral("chosen/sub/missing/x");
+    QTest::newRow("relative link to a folder not made yet")
+        << QStringLiteral("a") << QStringLiteral("chosen/sub/missing") << true << QStringLiteral("/a/x") << true
+        << QStringLiteral("chosen/sub/missing/x");
+    QTest::newRow("link to a folder not made yet outside") << QStringLiteral("a") << QStringLiteral("outside/missing")
+                                                           << true << QStringLiteral("/a/x") << false << QString();
     QTest::newRow("link to itself") << QStringLiteral("loop") << QStringLiteral("chosen/loop") << false
                                     << QStringLiteral("/loop/x") << false << QString();
     QTest::newRow("link to itself, relative") << QStringLiteral("loop") << QStringLiteral("chosen/loop") << true
@@ -293,6 +310,83 @@ void TestConfigExtractor::unwritableEntryIsNamed()
     QCOMPARE(failed, (QStringList{QStringLiteral("/plain/below"), QStringLiteral("/")}));
     QCOMPARE(readFile(chosen() + QStringLiteral("/plain")), QByteArray("file"));
     QCOMPARE(readFile(chosen() + QStringLiteral("/ok")), QByteArray("data"));
+}
+
+// Root may write anything: the test runs again as an unprivileged user, where it can.
+void TestConfigExtractor::fileTheUserMayNotWriteIsKept()
+{
+    if (geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("Root ignores file permissions, and setpriv (util-linux) is missing to run this as another user.");
+        QProcess asNobody;
+        asNobody.setProcessChannelMode(QProcess::MergedChannels);
+        asNobody.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                 QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                                 QCoreApplication::applicationFilePath(), QStringLiteral("fileTheUserMayNotWriteIsKept")});
+        QVERIFY(asNobody.waitForFinished(60000));
+        const QByteArray output = asNobody.readAll();
+        if (asNobody.exitCode() != 0 && output.contains("Permission denied") && !output.contains("Totals"))
+            QSKIP(qPrintable(QStringLiteral("This test binary cannot run as the user nobody: ") + QString::fromLocal8Bit(output)));
+        QVERIFY2(asNobody.exitStatus() == QProcess::NormalExit && asNobody.exitCode() == 0, output.constData());
+        QVERIFY2(output.contains("PASS   : TestConfigExtractor::fileTheUserMayNotWriteIsKept()"), output.constData());
+        return;
+    }
+    const QString config = chosen() + QStringLiteral("/etc");
+    QVERIFY(QDir().mkpath(config));
+    QVERIFY(writeFile(config + QStringLiteral("/ro.txt"), "OLD"));
+    QVERIFY(writeFile(config + QStringLiteral("/rw.txt"), "OLD"));
+    QVERIFY(QFile::setPermissions(config + QStringLiteral("/ro.txt"), QFileDevice::ReadOwner | QFileDevice::ReadGroup
+                                                                      | QFileDevice::ReadOther));
+    QStringList failed;
+    const QStringList refused = ConfigExtractor::extract(
+        chosen(), entries({QStringLiteral("/etc/ro.txt"), QStringLiteral("/etc/rw.txt")}, "NEW"), &failed);
+    QVERIFY(refused.isEmpty());
+    QCOMPARE(failed, QStringList{QStringLiteral("/etc/ro.txt")});
+    QCOMPARE(readFile(config + QStringLiteral("/ro.txt")), QByteArray("OLD"));
+    QCOMPARE(readFile(config + QStringLiteral("/rw.txt")), QByteArray("NEW"));
+    QCOMPARE(QDir(config).entryList(QDir::Files | QDir::Hidden), (QStringList{QStringLiteral("ro.txt"), QStringLiteral("rw.txt")}));
+}
+
+void TestConfigExtractor::deepPaths_data()
+{
+    QTest::addColumn<int>("depth");          // directories in the entry's path
+    QTest::addColumn<int>("linkedDepth");    // directories a link at its start leads through, or 0
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("255 directories deep") << 255 << 0 << true;
+    QTest::newRow("256 directories deep") << 256 << 0 << false;
+    QTest::newRow("10,000 directories deep") << 10000 << 0 << false;
+    QTest::newRow("a link leads deeper than 255") << 100 << 200 << false;
+}
+
+// A path too deep is refused before anything is made for it, whatever the descriptor limit.
+void TestConfigExtractor::deepPaths()
+{
+    QFETCH(int, depth);
+    QFETCH(int, linkedDepth);
+    QFETCH(bool, written);
+
+    QString path;
+    for (int i = 0; i < depth; ++i)
+        path += QStringLiteral("/d");
+    if (linkedDepth > 0) {
+        QString target = chosen();
+        for (int i = 0; i < linkedDepth; ++i)
+            target += QStringLiteral("/t");
+        QVERIFY(QDir().mkpath(target));
+        QVERIFY(QFile::link(target, chosen() + QStringLiteral("/link")));
+        path = QStringLiteral("/link") + path;
+    }
+    path += QStringLiteral("/x");
+    QStringList failed;
+    const QStringList refused = ConfigExtractor::extract(chosen(), entries({path, QStringLiteral("/after")}), &failed);
+    QCOMPARE(refused, written ? QStringList() : QStringList{path});
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(readFile(chosen() + QStringLiteral("/after")), QByteArray("data"));
+    QCOMPARE(QFileInfo::exists(chosen() + path), written);
+    if (linkedDepth == 0 && !written)
+        QCOMPARE(QDir(chosen()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("after")});
 }
 
 void TestConfigExtractor::entryNamingADirectoryWritesNothing_data()
@@ -451,6 +545,43 @@ void TestConfigExtractor::messagesNameTheFirstTwenty()
     }
     QVERIFY(ConfigExtractor::refusalMessage({}).isEmpty());
     QVERIFY(ConfigExtractor::failureMessage({}).isEmpty());
+}
+
+void TestConfigExtractor::messagesCutLongPaths_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("20,000 characters") << QString(QStringLiteral("../") + QString(20000, u'a'));
+    QString deep;
+    for (int i = 0; i < 10000; ++i)
+        deep += QStringLiteral("a/");
+    QTest::newRow("10,000 directories") << QString(deep + u'x');
+    QTest::newRow("names with spaces") << QString(QStringLiteral("/etc/") + QStringLiteral("my file ").repeated(2000));
+}
+
+// The short message holds the path's start and end within about a line; the full one, for
+// the details, the whole path.
+void TestConfigExtractor::messagesCutLongPaths()
+{
+    QFETCH(QString, path);
+    const QStringList paths = {QStringLiteral("/etc/first"), path, QStringLiteral("/etc/last")};
+    for (const auto &message : {ConfigExtractor::refusalMessage, ConfigExtractor::failureMessage}) {
+        const QStringList lines = message(paths, ConfigExtractor::Short).split(u'\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(1), QStringLiteral("/etc/first"));
+        QCOMPARE(lines.at(2).size(), ElidedText::entryLength);
+        QVERIFY(lines.at(2).startsWith(path.left(50)));
+        QVERIFY(lines.at(2).endsWith(path.right(50)));
+        QCOMPARE(lines.at(3), QStringLiteral("/etc/last"));
+        QCOMPARE(message(paths, ConfigExtractor::Full).split(u'\n').mid(1), paths);
+    }
+    // The full list too has a bound, far above what a screen holds.
+    QStringList many;
+    for (int i = 0; i < 100000; ++i)
+        many.append(QStringLiteral("/etc/entry-%1").arg(i));
+    const QString full = ConfigExtractor::failureMessage(many, ConfigExtractor::Full);
+    QVERIFY(full.size() < qsizetype(300) * 1024);
+    QVERIFY(full.contains(QStringLiteral("\n/etc/entry-9999\n")));
+    QVERIFY(full.endsWith(QStringLiteral(" more")));
 }
 
 QTEST_GUILESS_MAIN(TestConfigExtractor)

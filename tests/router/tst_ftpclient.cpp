@@ -1,11 +1,17 @@
 #include "router/ftpclient.h"
 #include "support/fakeftpserver.h"
 #include "support/pyftpdlibserver.h"
+#include "support/vsftpdserver.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(FakeFtpServer::StoreEnd)
 
@@ -29,6 +35,32 @@ QByteArray largePayload(qsizetype size)
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char('a' + i % 23);
     return bytes;
+}
+
+// The real servers a replaced file's mode is kept on.
+enum class Server { Pyftpdlib, PyftpdlibWithoutMlst, PyftpdlibWithoutChmod, Vsftpd, VsftpdWithoutChmod };
+
+int modeOf(const QString &name)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(name).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+bool writeFile(const QString &name, const QByteArray &content, int mode)
+{
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+        && ::chmod(QFile::encodeName(name).constData(), mode_t(mode)) == 0;
+}
+
+// The upload temporaries (".<name>.part") anywhere below a directory.
+QStringList temporariesBelow(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    return found;
 }
 
 quint16 closedPort()
@@ -68,6 +100,8 @@ struct Recorder
 
 } // namespace
 
+Q_DECLARE_METATYPE(Server)
+
 class TestFtpClient : public QObject
 {
     Q_OBJECT
@@ -96,6 +130,8 @@ private slots:
     void malformedReplyEndsConnection();
     void serverHangsUpDuringLogin();
     void asciiTypeSendsBytesUnchanged();
+    void replacedFilesKeepTheirMode_data();
+    void replacedFilesKeepTheirMode();
 
 private:
     PyftpdlibServer ftpServer;
@@ -522,6 +558,87 @@ void TestFtpClient::asciiTypeSendsBytesUnchanged()
     }
     QCOMPARE(types, (QByteArrayList{"TYPE A", "TYPE I"}));
     QVERIFY(server.commands.contains("STOR /etc/ascii"));
+}
+
+void TestFtpClient::replacedFilesKeepTheirMode_data()
+{
+    QTest::addColumn<Server>("server");
+    QTest::addColumn<FtpClient::TransferMode>("mode");
+    QTest::addColumn<bool>("viaTemporary"); // whether a file there goes through a temporary
+
+    QTest::newRow("pyftpdlib, mode from MLST") << Server::Pyftpdlib << FtpClient::Passive << true;
+    QTest::newRow("pyftpdlib without MLST, mode from LIST") << Server::PyftpdlibWithoutMlst << FtpClient::Passive << true;
+    QTest::newRow("pyftpdlib without MLST, active mode") << Server::PyftpdlibWithoutMlst << FtpClient::Active << true;
+    QTest::newRow("pyftpdlib refusing SITE CHMOD, stored in place")
+        << Server::PyftpdlibWithoutChmod << FtpClient::Passive << false;
+    QTest::newRow("vsftpd, mode from LIST") << Server::Vsftpd << FtpClient::Passive << true;
+    QTest::newRow("vsftpd, active mode") << Server::Vsftpd << FtpClient::Active << true;
+    QTest::newRow("vsftpd refusing SITE CHMOD, stored in place") << Server::VsftpdWithoutChmod << FtpClient::Passive << false;
+}
+
+// An init script keeps its execute bits and a secret stays private, whatever mode the server
+// gives a new file (vsftpd: 0600, pyftpdlib: the umask's); a new file gets nothing extra.
+void TestFtpClient::replacedFilesKeepTheirMode()
+{
+    QFETCH(Server, server);
+    QFETCH(FtpClient::TransferMode, mode);
+    QFETCH(bool, viaTemporary);
+
+    PyftpdlibServer pyftpdlib;
+    VsftpdServer vsftpd;
+    const bool real = server == Server::Vsftpd || server == Server::VsftpdWithoutChmod;
+    if (real) {
+        if (!vsftpd.start(user, password, server == Server::Vsftpd)) {
+            if (!vsftpd.skipReason().isEmpty())
+                QSKIP(qPrintable(vsftpd.skipReason()));
+            QFAIL(qPrintable(vsftpd.log()));
+        }
+    } else {
+        const PyftpdlibServer::Options options = server == Server::PyftpdlibWithoutMlst ? PyftpdlibServer::NoMlst
+            : server == Server::PyftpdlibWithoutChmod                                  ? PyftpdlibServer::NoChmod
+                                                                                       : PyftpdlibServer::Options();
+        QVERIFY2(pyftpdlib.start(user, password, options), qPrintable(pyftpdlib.log()));
+    }
+    const QString root = real ? vsftpd.root() : pyftpdlib.root();
+    const quint16 port = real ? vsftpd.port() : pyftpdlib.port();
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/etc/init.d")));
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/etc/config")));
+    QVERIFY(writeFile(root + QStringLiteral("/etc/init.d/network"), "#!/bin/sh\nold\n", 0755));
+    QVERIFY(writeFile(root + QStringLiteral("/etc/config/secret"), "old secret\n", 0600));
+    if (real) {
+        // On the router everything is the FTP user's own.
+        QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            QVERIFY(::chown(QFile::encodeName(it.next()).constData(), 65534, 65534) == 0);
+    }
+
+    FtpClient client;
+    Recorder recorder(&client);
+    client.setTransferMode(mode);
+    client.connectToHost(loopback, port);
+    client.login(user, password);
+    const QList<QPair<QString, QByteArray>> files = {{QStringLiteral("/etc/init.d/network"), "#!/bin/sh\nnew\n"},
+                                                     {QStringLiteral("/etc/config/secret"), "new secret\n"},
+                                                     {QStringLiteral("/etc/config/fresh"), "fresh\n"}};
+    for (const auto &[path, content] : files)
+        client.put(content, path, FtpClient::Ascii, FtpClient::ViaTemporary);
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.done.count(), 1, 20000);
+    const QString log = real ? vsftpd.log() : pyftpdlib.log();
+    QVERIFY2(!recorder.done.at(0).at(0).toBool(), qPrintable(client.errorString() + u'\n' + log));
+
+    for (const auto &[path, content] : files) {
+        QFile stored(root + path);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), content);
+    }
+    QCOMPARE(modeOf(root + QStringLiteral("/etc/init.d/network")), 0755);
+    QCOMPARE(modeOf(root + QStringLiteral("/etc/config/secret")), 0600);
+    QVERIFY2(log.contains(viaTemporary ? QStringLiteral("STOR /etc/init.d/.network.part")
+                                       : QStringLiteral("STOR /etc/init.d/network")),
+             qPrintable(log));
+    QVERIFY(log.contains(QStringLiteral("STOR /etc/config/.fresh.part")));
+    QVERIFY(!log.contains(QRegularExpression(QStringLiteral("SITE CHMOD \\d+ /etc/config/\\.fresh\\.part"))));
+    QCOMPARE(temporariesBelow(root), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestFtpClient)

@@ -31,10 +31,15 @@ private slots:
     void replies_data();
     void replies();
     void overlongLineIsCutAndParsingGoesOn();
-    void longMultiLineReplyTextIsCapped();
+    void replyBeyondBound_data();
+    void replyBeyondBound();
     void incompleteReplyIsHeldBack();
     void passiveReply_data();
     void passiveReply();
+    void modeFromFacts_data();
+    void modeFromFacts();
+    void modeFromListing_data();
+    void modeFromListing();
 };
 
 void TestFtpReplyParser::replies_data()
@@ -90,17 +95,48 @@ void TestFtpReplyParser::overlongLineIsCutAndParsingGoesOn()
     QCOMPARE(replies[1], qMakePair(250, QStringLiteral("Next")));
 }
 
-void TestFtpReplyParser::longMultiLineReplyTextIsCapped()
+void TestFtpReplyParser::replyBeyondBound_data()
 {
+    QTest::addColumn<int>("lines");     // of 20 bytes between the first and the last line
+    QTest::addColumn<bool>("ended");    // whether the reply's last line comes
+    QTest::addColumn<bool>("tooLong");
+
+    const int fitting = int((FtpReplyParser::maximumReplySize - 32) / 20);
+    QTest::newRow("just within the bound") << fitting << true << false;
+    QTest::newRow("beyond the bound, ended") << fitting + 2 << true << true;
+    QTest::newRow("a megabyte, ended") << 50000 << true << true;
+    QTest::newRow("a megabyte, never ending") << 50000 << false << true;
+}
+
+// An over-long reply becomes one invalid reply, the rest of it is dropped, and the next reply
+// is read as usual.
+void TestFtpReplyParser::replyBeyondBound()
+{
+    QFETCH(int, lines);
+    QFETCH(bool, ended);
+    QFETCH(bool, tooLong);
+
     QByteArray bytes = "211-Start\r\n";
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < lines; ++i)
         bytes += " line of help text\r\n";
-    bytes += "211 End\r\n";
-    const Replies replies = parseAll(bytes, 4096);
-    QCOMPARE(replies.size(), qsizetype(1));
-    QCOMPARE(replies[0].first, 211);
-    QVERIFY(replies[0].second.size() <= FtpReplyParser::maximumTextLength + FtpReplyParser::maximumLineLength);
-    QVERIFY(replies[0].second.startsWith(QStringLiteral("Start\n")));
+    if (ended)
+        bytes += "211 End\r\n200 Next\r\n";
+    for (const qsizetype piece : {qsizetype(4096), qsizetype(7)}) {
+        FtpReplyParser parser;
+        QList<FtpReplyParser::Reply> replies;
+        for (qsizetype i = 0; i < bytes.size(); i += piece) {
+            parser.addData(QByteArrayView(bytes).sliced(i, qMin(piece, bytes.size() - i)));
+            while (parser.hasReply())
+                replies.append(parser.takeReply());
+        }
+        QCOMPARE(replies.size(), qsizetype(ended ? 2 : tooLong ? 1 : 0));
+        QCOMPARE(replies[0].code, tooLong ? 0 : 211);
+        QCOMPARE(replies[0].tooLong, tooLong);
+        QVERIFY(replies[0].text.size() <= FtpReplyParser::maximumTextLength);
+        QCOMPARE(parser.isInReply(), !ended);
+        if (ended)
+            QCOMPARE(replies[1].code, 200);
+    }
 }
 
 void TestFtpReplyParser::incompleteReplyIsHeldBack()
@@ -159,6 +195,79 @@ void TestFtpReplyParser::passiveReply()
         QCOMPARE(parsedAddress, QHostAddress(address));
         QCOMPARE(int(parsedPort), port);
     }
+}
+
+void TestFtpReplyParser::modeFromFacts_data()
+{
+    QTest::addColumn<QString>("text");   // of a 250 reply to MLST
+    QTest::addColumn<int>("mode");       // -1: unknown
+
+    QTest::newRow("pyftpdlib") << QStringLiteral("Listing \"/etc/x\":\n type=file;size=4;unix.mode=0o755; /etc/x\nEnd MLST.")
+                               << 0755;
+    QTest::newRow("upper-case facts, plain octal") << QStringLiteral("Start\n Type=file;UNIX.mode=0600;Size=1; x\nEnd")
+                                                   << 0600;
+    QTest::newRow("set-user-ID bit") << QStringLiteral("Start\n type=file;unix.mode=4755; su\nEnd") << 04755;
+    QTest::newRow("name with spaces") << QStringLiteral("Start\n unix.mode=644;type=file; my file\nEnd") << 0644;
+    QTest::newRow("without a mode fact") << QStringLiteral("Start\n type=file;size=4; x\nEnd") << -1;
+    QTest::newRow("a directory") << QStringLiteral("Start\n type=dir;unix.mode=0755; x\nEnd") << -1;
+    QTest::newRow("a link") << QStringLiteral("Start\n type=OS.unix=slink:/y;unix.mode=0777; x\nEnd") << -1;
+    QTest::newRow("not octal") << QStringLiteral("Start\n type=file;unix.mode=0789; x\nEnd") << -1;
+    QTest::newRow("beyond the mode bits") << QStringLiteral("Start\n type=file;unix.mode=177777; x\nEnd") << -1;
+    QTest::newRow("no fact line") << QStringLiteral("Ok") << -1;
+}
+
+void TestFtpReplyParser::modeFromFacts()
+{
+    QFETCH(QString, text);
+    QFETCH(int, mode);
+    const FtpReplyParser::FileMode found = FtpReplyParser::modeFromFacts(text);
+    QCOMPARE(found.state, mode < 0 ? FtpReplyParser::FileMode::Unknown : FtpReplyParser::FileMode::Known);
+    if (mode >= 0)
+        QCOMPARE(found.mode, mode);
+}
+
+void TestFtpReplyParser::modeFromListing_data()
+{
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("mode");
+
+    const int unknown = FtpReplyParser::FileMode::Unknown;
+    const int absent = FtpReplyParser::FileMode::Absent;
+    const int known = FtpReplyParser::FileMode::Known;
+    QTest::newRow("vsftpd") << QByteArray("-rwxr-xr-x    1 1001 1001 4 Dec 09 11:01 network\r\n")
+                            << QStringLiteral("network") << known << 0755;
+    QTest::newRow("pyftpdlib, LF only") << QByteArray("-rw-------   1 root     root            2 Dec 09 11:27 f\n")
+                                        << QStringLiteral("f") << known << 0600;
+    QTest::newRow("total line first, ACL mark") << QByteArray("total 4\r\n-rw-r-----+ 1 0 0 4 Jan  1  2024 a b\r\n")
+                                                << QStringLiteral("a b") << known << 0640;
+    QTest::newRow("set-ID and sticky bits") << QByteArray("-rwsr-Sr-t 1 0 0 4 Dec 09 11:01 x\r\n") << QStringLiteral("x")
+                                            << known << 07755 - 010;
+    QTest::newRow("empty: not there") << QByteArray() << QStringLiteral("x") << absent << 0;
+    QTest::newRow("only a total") << QByteArray("total 0\r\n") << QStringLiteral("x") << absent << 0;
+    QTest::newRow("a link") << QByteArray("lrwxrwxrwx 1 0 0 4 Dec 09 11:01 x -> y\r\n") << QStringLiteral("x") << unknown << 0;
+    QTest::newRow("a link named like the file")
+        << QByteArray("lrwxrwxrwx 1 0 0 4 Dec 09 11:01 x\r\n") << QStringLiteral("x") << unknown << 0;
+    QTest::newRow("a directory's content") << QByteArray("-rw-r--r-- 1 0 0 4 Dec 09 11:01 other\r\n")
+                                           << QStringLiteral("x") << unknown << 0;
+    QTest::newRow("named twice") << QByteArray("-rw-r--r-- 1 0 0 4 Dec 09 11:01 x\r\n-rwxr-xr-x 1 0 0 4 Dec 09 11:01 x\r\n")
+                                 << QStringLiteral("x") << unknown << 0;
+    QTest::newRow("DOS format") << QByteArray("12-09-26  11:01AM                 4 x\r\n") << QStringLiteral("x") << unknown << 0;
+    QTest::newRow("odd permission letter") << QByteArray("-rwxr-xr-q 1 0 0 4 Dec 09 11:01 x\r\n")
+                                           << QStringLiteral("x") << unknown << 0;
+}
+
+void TestFtpReplyParser::modeFromListing()
+{
+    QFETCH(QByteArray, listing);
+    QFETCH(QString, name);
+    QFETCH(int, state);
+    QFETCH(int, mode);
+    const FtpReplyParser::FileMode found = FtpReplyParser::modeFromListing(listing, name);
+    QCOMPARE(int(found.state), state);
+    if (state == FtpReplyParser::FileMode::Known)
+        QCOMPARE(found.mode, mode);
 }
 
 QTEST_GUILESS_MAIN(TestFtpReplyParser)

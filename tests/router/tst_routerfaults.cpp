@@ -44,6 +44,18 @@ const QByteArray oldNetwork = "config interface 'lan'\n\toption proto 'static'\n
 // Where a stalled server stops answering.
 enum class Stall { Greeting, AfterUser, AfterPass, AfterPreliminary, BeforeFinal };
 
+// What makes the client leave a temporary file behind.
+enum class Leftover { StoreStalled, StoreRefused, ChmodRefused, RenameUnknown };
+
+// A reply of about a megabyte that never reaches its last line.
+QByteArray endlessReply(const QByteArray &code)
+{
+    QByteArray reply = code + "-Welcome\r\n";
+    while (reply.size() < (1 << 20))
+        reply += code + "-and more of the same, over and over again\r\n";
+    return reply;
+}
+
 QByteArray largeFile()
 {
     QByteArray large(32 << 20, 'x');
@@ -65,6 +77,7 @@ struct Run
 
 Q_DECLARE_METATYPE(FakeHttpServer::Response)
 Q_DECLARE_METATYPE(Stall)
+Q_DECLARE_METATYPE(Leftover)
 
 // A router that fails in the middle of an exchange: a web interface that never answers, an
 // FTP server that dies or hangs during a store.
@@ -83,11 +96,18 @@ private slots:
     void ftpServerHangsDuringStore();
     void ftpServerStalls_data();
     void ftpServerStalls();
+    void ftpReplyWithoutEnd_data();
+    void ftpReplyWithoutEnd();
+    void ftpTemporaryLeftIsNamed_data();
+    void ftpTemporaryLeftIsNamed();
+    void ftpNextUploadWaitsForCleanUp();
 
 private:
     // Uploads through the dialog, run modally for real; `during` sees the dialog as it opens.
     Run upload(quint16 port, const QList<ConfigExport::File> &files,
                const std::function<void(FtpProgressDialog *)> &during);
+
+    QStringList messageTexts() const;
 
     std::unique_ptr<ScriptedDialogs> dialogs;
 };
@@ -169,6 +189,14 @@ void tst_RouterFaults::httpWithoutAnswer()
     QTest::qWait(transferTimeout + 500);
     QCOMPARE(error.size(), fails ? 1 : 0);
     QCOMPARE(done.size(), fails ? 0 : 1);
+}
+
+QStringList tst_RouterFaults::messageTexts() const
+{
+    QStringList texts;
+    for (const ScriptedDialogs::Call &call : dialogs->callsOf(ScriptedDialogs::Message))
+        texts.append(call.text);
+    return texts;
 }
 
 Run tst_RouterFaults::upload(quint16 port, const QList<ConfigExport::File> &files,
@@ -377,6 +405,141 @@ void tst_RouterFaults::ftpServerStalls()
         QCOMPARE(fake.commands.constLast(), QByteArray("QUIT"));
     }
     QVERIFY(!fake.stored.contains(QStringLiteral("/etc/config/network")));
+}
+
+void tst_RouterFaults::ftpReplyWithoutEnd_data()
+{
+    QTest::addColumn<QByteArray>("verb");   // empty for the greeting
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("pieceSize");
+
+    QTest::newRow("endless greeting") << QByteArray() << endlessReply("220") << 0;
+    QTest::newRow("endless reply to TYPE, at once") << QByteArray("TYPE") << endlessReply("200") << 0;
+    // Each byte would be progress: it is the time the reply takes that ends it.
+    QTest::newRow("reply to TYPE dripping in, byte by byte") << QByteArray("TYPE") << endlessReply("200").left(50000) + "200 Ok\r\n"
+                                                            << 1;
+}
+
+// A server that keeps one reply going holds the upload no longer than the time without
+// progress, nor past 64 KiB: the control connection is of no use, whatever was being done.
+void tst_RouterFaults::ftpReplyWithoutEnd()
+{
+    QFETCH(QByteArray, verb);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, pieceSize);
+
+    FakeFtpServer fake;
+    QVERIFY(fake.listen());
+    if (verb.isEmpty())
+        fake.greeting = reply;
+    else
+        fake.replies.insert(verb, reply);
+    fake.pieceSize = pieceSize;
+    FtpClient::setStallTimeoutForTesting(1000);
+    const Run run = upload(fake.port(), {{QStringLiteral("/etc/config/network"), oldNetwork}}, [](FtpProgressDialog *) {});
+
+    QVERIFY(!run.hung);
+    const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
+    QCOMPARE(messages.size(), qsizetype(1));
+    QCOMPARE(messages[0].text, QStringLiteral("No connection to the server."));
+    QTRY_VERIFY(run.client.isNull());
+    QVERIFY(fake.stored.isEmpty());
+    qInfo("upload ended %lld ms after it began", run.milliseconds);
+}
+
+void tst_RouterFaults::ftpTemporaryLeftIsNamed_data()
+{
+    QTest::addColumn<Leftover>("leftover");
+    QTest::addColumn<QString>("error");   // the upload's own message, if any
+    QTest::addColumn<bool>("named");      // whether the temporary is named as left
+
+    const QString cannotSend = QStringLiteral("Can not send file to the server.");
+    QTest::newRow("store without its final reply") << Leftover::StoreStalled << cannotSend << true;
+    QTest::newRow("store refused at once: no temporary made") << Leftover::StoreRefused << cannotSend << false;
+    QTest::newRow("SITE CHMOD refused, stored in place") << Leftover::ChmodRefused << QString() << true;
+    QTest::newRow("RNFR unknown, stored in place") << Leftover::RenameUnknown << QString() << true;
+}
+
+// A server that refuses to delete the temporary file gets it named in a warning, once the
+// upload has ended or while it goes on; a temporary that was never made is not named.
+void tst_RouterFaults::ftpTemporaryLeftIsNamed()
+{
+    QFETCH(Leftover, leftover);
+    QFETCH(QString, error);
+    QFETCH(bool, named);
+
+    FakeFtpServer fake;
+    QVERIFY(fake.listen());
+    fake.replies.insert("DELE", "550 Permission denied.\r\n");
+    fake.stored.insert(QStringLiteral("/etc/config/network"), oldNetwork);
+    fake.modes.insert(QStringLiteral("/etc/config/network"), 0755);
+    switch (leftover) {
+    case Leftover::StoreStalled:
+        fake.storeFinal.clear();
+        break;
+    case Leftover::StoreRefused:
+        fake.storePreliminary = "553 Not allowed.\r\n";
+        fake.storeEnd = FakeFtpServer::DropData;
+        break;
+    case Leftover::ChmodRefused:
+        fake.replies.insert("SITE", "550 Permission denied.\r\n");
+        break;
+    case Leftover::RenameUnknown:
+        fake.replies.insert("RNFR", "502 Command not implemented.\r\n");
+        break;
+    }
+    FtpClient::setStallTimeoutForTesting(1000);
+    const QByteArray content = "config interface 'wan'\n";
+    const Run run = upload(fake.port(), {{QStringLiteral("/etc/config/network"), content}}, [](FtpProgressDialog *) {});
+
+    QVERIFY(!run.hung);
+    QTRY_VERIFY(run.client.isNull());
+    QCOMPARE(fake.commands.constLast(), QByteArray("QUIT"));
+    QStringList expected;
+    if (!error.isEmpty())
+        expected.append(error);
+    if (named) {
+        expected.append(QStringLiteral("The server refused to remove the temporary file "
+                                       "/etc/config/.network.part; it was left on the router."));
+    }
+    QTRY_COMPARE(messageTexts(), expected);
+    QCOMPARE(fake.stored.value(QStringLiteral("/etc/config/network")), error.isEmpty() ? content : oldNetwork);
+    QCOMPARE(fake.modes.value(QStringLiteral("/etc/config/network")), 0755);
+}
+
+// A cancelled upload removes its temporary file after its dialog has gone: an upload of the
+// same file started meanwhile waits until then, so that its own temporary is not the one
+// removed.
+void tst_RouterFaults::ftpNextUploadWaitsForCleanUp()
+{
+    PyftpdlibServer pyftpdlib;
+    QVERIFY2(pyftpdlib.start(user, password, PyftpdlibServer::SlowDelete), qPrintable(pyftpdlib.log()));
+    QVERIFY(QDir().mkpath(pyftpdlib.root() + QStringLiteral("/etc/config")));
+    QVERIFY(writeFile(pyftpdlib.root() + QStringLiteral("/etc/config/network"), oldNetwork));
+    const QByteArray large = largeFile();
+    bool cancelled = false;
+    const Run first = upload(pyftpdlib.port(), {{QStringLiteral("/etc/config/network"), large}}, [&cancelled](FtpProgressDialog *dialog) {
+        connect(dialog->client(), &FtpClient::dataTransferProgress, dialog, [dialog, &cancelled](qint64 done, qint64) {
+            if (cancelled || done < (1 << 20))
+                return;
+            cancelled = true;
+            QTimer::singleShot(0, dialog, [dialog] { dialog->findChild<QPushButton *>()->click(); });
+        });
+    });
+    QVERIFY(cancelled);
+    QVERIFY(!first.client.isNull());
+
+    const QByteArray content = "config interface 'wan'\n";
+    const Run second = upload(pyftpdlib.port(), {{QStringLiteral("/etc/config/network"), content}}, [](FtpProgressDialog *) {});
+    QVERIFY(!second.hung);
+    QTRY_VERIFY(first.client.isNull() && second.client.isNull());
+    QVERIFY(dialogs->callsOf(ScriptedDialogs::Message).isEmpty());
+    QCOMPARE(pyftpdlib.file(QStringLiteral("/etc/config/network")), content);
+    QCOMPARE(pyftpdlib.temporaries(), QStringList());
+    const QString log = pyftpdlib.log();
+    const qsizetype firstQuit = log.indexOf(QStringLiteral("<- QUIT"));
+    const qsizetype secondLogin = log.indexOf(QStringLiteral("<- USER"), log.indexOf(QStringLiteral("<- USER")) + 1);
+    QVERIFY2(firstQuit >= 0 && secondLogin > firstQuit, qPrintable(log));
 }
 
 QTEST_MAIN(tst_RouterFaults)

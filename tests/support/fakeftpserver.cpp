@@ -142,18 +142,43 @@ void FakeFtpServer::handleCommand(const QByteArray &line)
             send("426 Transfer aborted.\r\n");
         }
         send("226 Abort successful.\r\n");
+    } else if (verb == "OPTS") {
+        send("200 Options set.\r\n");
+    } else if (verb == "MLST") {
+        const QString name = QString::fromUtf8(argument);
+        if (stored.contains(name)) {
+            send("250-Listing " + argument + "\r\n type=file;size=" + QByteArray::number(stored.value(name).size())
+                 + ";unix.mode=0" + QByteArray::number(modes.value(name, newFileMode), 8) + "; " + argument
+                 + "\r\n250 End.\r\n");
+        } else {
+            send("550 No such file.\r\n");
+        }
+    } else if (verb == "SITE" && argument.toUpper().startsWith("CHMOD ")) {
+        const QList<QByteArray> parts = argument.split(' ');
+        const QString name = QString::fromUtf8(argument.mid(argument.indexOf(' ', 6) + 1));
+        bool ok = false;
+        const int mode = parts.value(1).toInt(&ok, 8);
+        if (ok && parts.size() >= 3 && stored.contains(name)) {
+            modes.insert(name, mode);
+            send("200 SITE CHMOD command ok.\r\n");
+        } else {
+            send("550 SITE CHMOD command failed.\r\n");
+        }
     } else if (verb == "RNFR") {
         renameFrom = QString::fromUtf8(argument);
         send(stored.contains(renameFrom) ? "350 Ready for RNTO.\r\n" : "550 No such file.\r\n");
     } else if (verb == "RNTO") {
         if (stored.contains(renameFrom)) {
             stored.insert(QString::fromUtf8(argument), stored.take(renameFrom));
+            modes.insert(QString::fromUtf8(argument), modes.value(renameFrom, newFileMode));
+            modes.remove(renameFrom);
             send("250 Renamed.\r\n");
         } else {
             send("503 RNFR first.\r\n");
         }
         renameFrom.clear();
     } else if (verb == "DELE") {
+        modes.remove(QString::fromUtf8(argument));
         send(stored.remove(QString::fromUtf8(argument)) ? "250 Deleted.\r\n" : "550 No such file.\r\n");
     }
     else if (verb == "QUIT") {
@@ -256,6 +281,8 @@ void FakeFtpServer::dataFinished()
     dataReadyRead();
     storing = false;
     stored.insert(storeName, storeData);
+    if (!modes.contains(storeName))
+        modes.insert(storeName, newFileMode);
     QTcpSocket *socket = dataSocket;
     dataSocket = nullptr;
     if (dataListener) {

@@ -13,9 +13,10 @@ class QTcpSocket;
 
 // A scripted FTP server on 127.0.0.1 for byte-exact replies. By default it answers like a
 // plain server (any user and password, PASV, PORT, STOR into memory, RNFR/RNTO and DELE on
-// what it stored, ABOR of a running store with 426 and 226); every reply can be
-// replaced by raw bytes, multi-line or malformed ones included, and replies can be sent in
-// small pieces. One control connection at a time.
+// what it stored, MLST with the mode of a stored file and SITE CHMOD to change it, ABOR of a
+// running store with 426 and 226); every reply can be replaced by raw bytes, multi-line or
+// malformed ones included, and replies can be sent in small pieces. One control connection
+// at a time.
 class FakeFtpServer final : public QObject
 {
     Q_OBJECT
@@ -52,6 +53,10 @@ public:
 
     QByteArrayList commands;           // every command line received, without its line end
     QHash<QString, QByteArray> stored; // STOR name -> bytes received
+    // Name -> mode of a stored file: a new file gets newFileMode, a file stored over keeps
+    // its own, RNTO takes the mode along and SITE CHMOD sets it.
+    QHash<QString, int> modes;
+    int newFileMode = 0600;
     int controlConnections = 0;
     int dataConnections = 0;
     int trapConnections = 0;

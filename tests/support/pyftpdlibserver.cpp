@@ -10,6 +10,34 @@
 
 namespace {
 
+// pyftpdlib's own command line cannot take MLST or SITE CHMOD away; its handler can.
+const char driver[] = R"(
+import logging, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.log import config_logging
+from pyftpdlib.servers import FTPServer
+
+host, port, root, user, password, options = sys.argv[1:7]
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwT" if "no-chmod" in options else "elradfmwMT")
+
+class Handler(FTPHandler):
+    def ftp_DELE(self, path):
+        if "slow-delete" in options:
+            self.ioloop.call_later(1.0, FTPHandler.ftp_DELE, self, path)
+        else:
+            return FTPHandler.ftp_DELE(self, path)
+
+Handler.authorizer = authorizer
+if "no-mlst" in options:
+    Handler.proto_cmds = {name: value for name, value in FTPHandler.proto_cmds.items()
+                          if name not in ("MLST", "MLSD")}
+# Every command and reply in the log ("<- ABOR", "-> 226 ...").
+config_logging(level=logging.DEBUG)
+FTPServer((host, int(port)), Handler).serve_forever()
+)";
+
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
@@ -25,17 +53,17 @@ PyftpdlibServer::~PyftpdlibServer()
     stop();
 }
 
-bool PyftpdlibServer::start(const QString &user, const QString &password)
+bool PyftpdlibServer::start(const QString &user, const QString &password, Options options)
 {
     // Another process may take the probed port before the server binds it: try again then.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (startOnce(user, password))
+        if (startOnce(user, password, options))
             return true;
     }
     return false;
 }
 
-bool PyftpdlibServer::startOnce(const QString &user, const QString &password)
+bool PyftpdlibServer::startOnce(const QString &user, const QString &password, Options options)
 {
     stop();
     // The log of a run before would announce the server at once.
@@ -47,14 +75,16 @@ bool PyftpdlibServer::startOnce(const QString &user, const QString &password)
     environment.insert(QStringLiteral("PYTHONUNBUFFERED"), QStringLiteral("1"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList named;
+    if (options.testFlag(NoMlst))
+        named.append(QStringLiteral("no-mlst"));
+    if (options.testFlag(NoChmod))
+        named.append(QStringLiteral("no-chmod"));
+    if (options.testFlag(SlowDelete))
+        named.append(QStringLiteral("slow-delete"));
     process.start(QStringLiteral("/usr/bin/python3"),
-                  {QStringLiteral("-m"), QStringLiteral("pyftpdlib"),
-                   QStringLiteral("-i"), QStringLiteral("127.0.0.1"),
-                   QStringLiteral("-p"), QString::number(serverPort), QStringLiteral("-w"),
-                   QStringLiteral("-d"), rootDir.path(),
-                   QStringLiteral("-u"), user, QStringLiteral("-P"), password,
-                   // Every command and reply in the log ("<- ABOR", "-> 226 ...").
-                   QStringLiteral("-D")});
+                  {QStringLiteral("-c"), QString::fromLatin1(driver), QStringLiteral("127.0.0.1"),
+                   QString::number(serverPort), rootDir.path(), user, password, named.join(u',')});
     if (!process.waitForStarted(10000))
         return false;
     // pyftpdlib announces the listening socket once it is bound.

@@ -83,13 +83,15 @@ bool ScriptedDialogs::take(Call &call, Answer &answer)
 QMessageBox::StandardButton ScriptedDialogs::message(QWidget *, QMessageBox::Icon icon,
                                                      const QString &title, const QString &text,
                                                      QMessageBox::StandardButtons buttons,
-                                                     QMessageBox::StandardButton defaultButton)
+                                                     QMessageBox::StandardButton defaultButton,
+                                                     const QString &details)
 {
     Call call;
     call.kind = Message;
     call.icon = icon;
     call.title = title;
     call.text = text;
+    call.details = details;
     call.buttons = buttons;
     call.defaultButton = defaultButton;
     Answer answer;

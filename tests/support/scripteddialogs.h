@@ -19,6 +19,7 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString title;                 // window title or caption
         QString text;                  // message text or input label (username label)
+        QString details;               // a message's details
         QString secondLabel;           // password label of the credential dialog
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
@@ -57,7 +58,8 @@ public:
 
     QMessageBox::StandardButton message(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                                         const QString &text, QMessageBox::StandardButtons buttons,
-                                        QMessageBox::StandardButton defaultButton) override;
+                                        QMessageBox::StandardButton defaultButton,
+                                        const QString &details) override;
     QString getText(QWidget *parent, const QString &title, const QString &label,
                     QLineEdit::EchoMode mode, const QString &text, bool *ok) override;
     QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,

@@ -63,6 +63,7 @@ private slots:
 
     void extractWritesEveryFile();
     void extractRefusesHostilePathsInOneMessage();
+    void extractNamesLongPathsInDetails();
     void stopsSilently_data();
     void stopsSilently();
     void failureMessages_data();
@@ -183,7 +184,31 @@ void tst_ConfigImport::extractRefusesHostilePathsInOneMessage()
     for (const char *path : {"/../escaped", "//etc/passwd", "/planted/evil"})
         QVERIFY2(text.left(text.indexOf(unwritten)).contains(QLatin1String(path)), path);
     QVERIFY(!text.contains(QLatin1String("/good")));
+    QVERIFY(messages.first().details.isEmpty());
     QVERIFY(QFileInfo(target.filePath(QStringLiteral("occupied"))).isDir());
+}
+
+// Paths too long for a line are cut in the text and named whole in the details.
+void tst_ConfigImport::extractNamesLongPathsInDetails()
+{
+    const QString longName = QStringLiteral("../") + QString(20000, u'a');
+    const QString deep = QStringLiteral("a/").repeated(10000) + u'x';
+    const QString fileName = writeExport(exportText(document({{longName, "x"}, {deep, "x"}, {"/good", "kept"}})));
+    QTemporaryDir target;
+    dialogs->answerText(fileName);
+    dialogs->answerText(exportPassword);
+    dialogs->answerText(target.path());
+    run();
+
+    QCOMPARE(readFile(target.filePath(QStringLiteral("good"))), QByteArray("kept"));
+    QCOMPARE(QDir(target.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("good")});
+    const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
+    QCOMPARE(messages.size(), 1);
+    const QStringList lines = messages.first().text.split(u'\n');
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(1).size() <= 120 && lines.at(1).startsWith(QStringLiteral("../aaa")));
+    QVERIFY(lines.at(2).size() <= 120 && lines.at(2).endsWith(QStringLiteral("a/a/x")));
+    QCOMPARE(messages.first().details.split(u'\n').mid(1), (QStringList{longName, deep}));
 }
 
 void tst_ConfigImport::stopsSilently_data()

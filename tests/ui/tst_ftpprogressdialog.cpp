@@ -226,27 +226,67 @@ void TestFtpProgressDialog::cancelDuringLargeTransfer()
 
 void TestFtpProgressDialog::asciiTypeAndPathUnchanged_data()
 {
+    QTest::addColumn<int>("oldMode");          // of a file /etc/a already there; 0 for none
+    QTest::addColumn<QByteArray>("mlstReply");
+    QTest::addColumn<QByteArray>("chmodReply");
     QTest::addColumn<QByteArray>("renameReply");
     QTest::addColumn<QByteArrayList>("stores");
+    QTest::addColumn<int>("mode");             // of /etc/a afterwards
 
-    const QByteArrayList viaTemporary = {"TYPE A", "PASV", "STOR /etc/.a.part", "RNFR /etc/.a.part", "RNTO /etc/a",
-                                         "TYPE A", "PASV", "STOR .b.part", "RNFR .b.part", "RNTO b"};
+    const QByteArrayList lookUp = {"OPTS MLST type;unix.mode;", "MLST /etc/a"};
+    const QByteArrayList viaTemporary = {"TYPE A", "PASV", "STOR /etc/.a.part", "RNFR /etc/.a.part", "RNTO /etc/a"};
+    const QByteArrayList bViaTemporary = {"MLST b", "TYPE A", "PASV", "STOR .b.part", "RNFR .b.part", "RNTO b"};
+    QTest::newRow("new files, server that renames") << 0 << QByteArray() << QByteArray() << QByteArray()
+                                                    << lookUp + viaTemporary + bViaTemporary << 0600;
+    QTest::newRow("file there keeps its mode")
+        << 0755 << QByteArray() << QByteArray() << QByteArray()
+        << lookUp + QByteArrayList{"TYPE A", "PASV", "STOR /etc/.a.part", "SITE CHMOD 0755 /etc/.a.part",
+                                   "RNFR /etc/.a.part", "RNTO /etc/a"} + bViaTemporary
+        << 0755;
+    // The file there is stored in place, which keeps its mode; a new file still goes through
+    // a temporary.
+    QTest::newRow("server refusing SITE CHMOD")
+        << 0755 << QByteArray() << QByteArray("550 Permission denied.\r\n") << QByteArray()
+        << lookUp + QByteArrayList{"TYPE A", "PASV", "STOR /etc/.a.part", "SITE CHMOD 0755 /etc/.a.part",
+                                   "DELE /etc/.a.part", "TYPE A", "PASV", "STOR /etc/a"} + bViaTemporary
+        << 0755;
+    // Without MLST the listing tells; a server that cannot list either gets plain stores.
+    QTest::newRow("server without MLST and LIST")
+        << 0755 << QByteArray("500 Unknown command.\r\n") << QByteArray() << QByteArray()
+        << lookUp + QByteArrayList{"TYPE A", "PASV", "LIST /etc/a", "TYPE A", "PASV", "STOR /etc/a",
+                                   "TYPE A", "PASV", "LIST b", "TYPE A", "PASV", "STOR b"}
+        << 0755;
     // The temporary goes, the file is stored under its name, and so is every later one.
-    const QByteArrayList plain = {"TYPE A", "PASV", "STOR /etc/.a.part", "RNFR /etc/.a.part", "DELE /etc/.a.part",
-                                  "TYPE A", "PASV", "STOR /etc/a", "TYPE A", "PASV", "STOR b"};
-    QTest::newRow("server that renames") << QByteArray() << viaTemporary;
-    QTest::newRow("server without RNFR: 500") << QByteArray("500 Unknown command.\r\n") << plain;
-    QTest::newRow("server without RNFR: 502") << QByteArray("502 Command not implemented.\r\n") << plain;
-    QTest::newRow("server without RNFR: 504") << QByteArray("504 Not implemented.\r\n") << plain;
+    const QByteArrayList plain = lookUp + QByteArrayList{"TYPE A", "PASV", "STOR /etc/.a.part", "RNFR /etc/.a.part",
+                                                         "DELE /etc/.a.part", "TYPE A", "PASV", "STOR /etc/a",
+                                                         "TYPE A", "PASV", "STOR b"};
+    QTest::newRow("server without RNFR: 500") << 0 << QByteArray() << QByteArray()
+                                              << QByteArray("500 Unknown command.\r\n") << plain << 0600;
+    QTest::newRow("server without RNFR: 502") << 0 << QByteArray() << QByteArray()
+                                              << QByteArray("502 Command not implemented.\r\n") << plain << 0600;
+    QTest::newRow("server without RNFR: 504") << 0 << QByteArray() << QByteArray()
+                                              << QByteArray("504 Not implemented.\r\n") << plain << 0600;
 }
 
 void TestFtpProgressDialog::asciiTypeAndPathUnchanged()
 {
+    QFETCH(int, oldMode);
+    QFETCH(QByteArray, mlstReply);
+    QFETCH(QByteArray, chmodReply);
     QFETCH(QByteArray, renameReply);
     QFETCH(QByteArrayList, stores);
+    QFETCH(int, mode);
 
     FakeFtpServer server;
     QVERIFY(server.listen());
+    if (oldMode != 0) {
+        server.stored.insert(QStringLiteral("/etc/a"), "old\n");
+        server.modes.insert(QStringLiteral("/etc/a"), oldMode);
+    }
+    if (!mlstReply.isEmpty())
+        server.replies.insert("MLST", mlstReply);
+    if (!chmodReply.isEmpty())
+        server.replies.insert("SITE", chmodReply);
     if (!renameReply.isEmpty())
         server.replies.insert("RNFR", renameReply);
     FtpProgressDialog::setUploadPortForTesting(server.port());
@@ -257,6 +297,7 @@ void TestFtpProgressDialog::asciiTypeAndPathUnchanged()
     QCOMPARE(server.stored.value(QStringLiteral("/etc/a")), crlf);
     QCOMPARE(server.stored.value(QStringLiteral("b")), QByteArray("b\n"));
     QCOMPARE(server.stored.size(), 2);
+    QCOMPARE(server.modes.value(QStringLiteral("/etc/a")), mode);
     const QByteArrayList expected = QByteArrayList{"USER admin", "PASS " + password.toUtf8()} + stores
         + QByteArrayList{"QUIT"};
     QTRY_COMPARE(server.commands, expected);
