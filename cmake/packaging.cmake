@@ -80,6 +80,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.pylon-router.example/)
 # Depends: computed by dpkg-shlibdeps from the libraries the program links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# QtKeychain reaches the Secret Service through libsecret, which it loads at run time; without
+# it the router password stays in the settings file.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsecret-1-0)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Only the binary package.

@@ -493,6 +493,10 @@ Hasło interfejsu zarządzania:</translation>
         <source>The text entered is too long to be sent to OpenVPN. Nothing was sent.</source>
         <translation>Wpisany tekst jest zbyt długi, by wysłać go do OpenVPN. Nic nie zostało wysłane.</translation>
     </message>
+    <message>
+        <source>No secret store: the router password is kept in the settings file.</source>
+        <translation>Brak magazynu haseł: hasło routera jest przechowywane w pliku ustawień.</translation>
+    </message>
 </context>
 <context>
     <name>OpenVpnManagement</name>
