@@ -55,6 +55,8 @@ install(FILES ${PYLON_PACKAGING_DIR}/pylon-router.1.gz DESTINATION ${CMAKE_INSTA
 set(PYLON_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${PYLON_PACKAGE_NAME})
 install(FILES ${PYLON_RESOURCES}/debian/copyright ${PYLON_PACKAGING_DIR}/changelog.gz
     DESTINATION ${PYLON_DOC_DIR})
+install(FILES ${PYLON_RESOURCES}/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${PYLON_PACKAGE_NAME})
 
 # The Debian package: `cpack --config <build>/CPackConfig.cmake` packs what the rules above
 # and the program's own install(TARGETS) put into /usr.

@@ -366,19 +366,23 @@ void tst_MainWindowRouter::routerPassword()
     if (storeBefore.isValid())
         QVERIFY(SecretStoreLab::storePassword(storeBefore.toString()));
     makeWindow();
+    QSignalSpy failures(&MainWindowTestAccess::routerPassword(*window), &RouterPasswordStore::storeFailed);
     if (typed.isValid()) {
         dialogs->answerText(typed.toString());
         child<QAction>(*window, "setFtpPassAction")->trigger();
     }
 
-    child<QPushButton>(*window, "restartButton")->click();
-    QTRY_VERIFY(window->isEnabled());
-    QCOMPARE(luci.requests.size(), 2);
-    QCOMPARE(QString::fromUtf8(luci.requests.first().queryItem("password")), used);
-    QTRY_COMPARE(inSettingsFile(), settingsAfter);
-    QTRY_COMPARE(inStore(), storeAfter);
-
-    // Said once, in the status bar, however often the store has failed.
+    // The second time after the store has settled, which a failing store fails again.
+    for (int run = 1; run <= 2; ++run) {
+        child<QPushButton>(*window, "restartButton")->click();
+        QTRY_VERIFY(window->isEnabled());
+        QCOMPARE(luci.requests.size(), 2 * run);
+        QCOMPARE(QString::fromUtf8(luci.requests.at(2 * run - 2).queryItem("password")), used);
+        QTRY_COMPARE(inSettingsFile(), settingsAfter);
+        QTRY_COMPARE(inStore(), storeAfter);
+        QTRY_COMPARE(failures.size(), notice ? run : 0);
+    }
+    // Said once, in the status bar.
     const QList<QLabel *> notices = window->findChildren<QLabel *>(QStringLiteral("secretStoreNotice"));
     QCOMPARE(notices.size(), notice ? 1 : 0);
     if (notice) {
