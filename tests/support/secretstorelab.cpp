@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 
 // Set in a lab's child.
@@ -230,13 +232,13 @@ void SecretStoreLab::shutOutSessionBus()
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session-bus");
 }
 
-std::optional<QString> SecretStoreLab::storedPassword()
+QVariant SecretStoreLab::storedPassword()
 {
     QProcess lookup;
     lookup.start(secretTool(), QStringList{QStringLiteral("lookup")} + storeAttributes());
     if (!lookup.waitForFinished(startTimeoutMs) || lookup.exitStatus() != QProcess::NormalExit
         || lookup.exitCode() != 0)
-        return std::nullopt;
+        return QVariant();
     return QString::fromUtf8(lookup.readAllStandardOutput());
 }
 

@@ -5,8 +5,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <optional>
+#include <QVariant>
 
 // A desktop's secret store for the tests of the router password: a private D-Bus session bus
 // with GNOME Keyring's Secret Service on it, in a fresh home directory, or no bus at all.
@@ -50,8 +49,8 @@ public:
     static void shutOutSessionBus();
 
     // In a row: the router password that the store holds, as the Secret Service's command-line
-    // client (secret-tool) finds it; nothing when it holds none.
-    static std::optional<QString> storedPassword();
+    // client (secret-tool) finds it; an invalid QVariant when it holds none.
+    static QVariant storedPassword();
     // In a row: puts a password into the store with secret-tool, as the program's store
     // library keeps it (its schema and attributes); whether that worked.
     static bool storePassword(const QString &password);

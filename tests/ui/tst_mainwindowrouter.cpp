@@ -13,8 +13,6 @@
 #include <QStatusBar>
 #include <QTest>
 
-#include <optional>
-
 namespace {
 
 // This test's own loopback addresses: the router, and the router after a change of address.
@@ -37,12 +35,6 @@ void answerAsLuci(FakeHttpServer &luci)
 QVariant inSettingsFile()
 {
     return QSettings().value(QStringLiteral("password"));
-}
-
-QVariant inStore()
-{
-    const std::optional<QString> password = SecretStoreLab::storedPassword();
-    return password ? QVariant(*password) : QVariant();
 }
 
 } // namespace
@@ -379,7 +371,7 @@ void tst_MainWindowRouter::routerPassword()
         QCOMPARE(luci.requests.size(), 2 * run);
         QCOMPARE(QString::fromUtf8(luci.requests.at(2 * run - 2).queryItem("password")), used);
         QTRY_COMPARE(inSettingsFile(), settingsAfter);
-        QTRY_COMPARE(inStore(), storeAfter);
+        QTRY_COMPARE(SecretStoreLab::storedPassword(), storeAfter);
         QTRY_COMPARE(failures.size(), notice ? run : 0);
     }
     // Said once, in the status bar.
@@ -401,7 +393,7 @@ void tst_MainWindowRouter::passwordMovedAtStart()
     // No router address yet: the window asks for one at start.
     dialogs->cancel();
     QVERIFY(show());
-    QTRY_COMPARE(inStore(), QVariant(kept));
+    QTRY_COMPARE(SecretStoreLab::storedPassword(), QVariant(kept));
     QTRY_COMPARE(inSettingsFile(), QVariant());
     QVERIFY(!window->findChild<QLabel *>(QStringLiteral("secretStoreNotice")));
 }
