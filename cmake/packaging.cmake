@@ -55,6 +55,8 @@ install(FILES ${PYLON_PACKAGING_DIR}/pylon-router.1.gz DESTINATION ${CMAKE_INSTA
 set(PYLON_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${PYLON_PACKAGE_NAME})
 install(FILES ${PYLON_RESOURCES}/debian/copyright ${PYLON_PACKAGING_DIR}/changelog.gz
     DESTINATION ${PYLON_DOC_DIR})
+install(FILES ${PYLON_RESOURCES}/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${PYLON_PACKAGE_NAME})
 
 # The Debian package: `cpack --config <build>/CPackConfig.cmake` packs what the rules above
 # and the program's own install(TARGETS) put into /usr.
@@ -80,6 +82,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://www.pylon-router.example/)
 # Depends: computed by dpkg-shlibdeps from the libraries the program links.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# QtKeychain reaches the Secret Service through libsecret, which it loads at run time; without
+# it the router password stays in the settings file.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libsecret-1-0)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Only the binary package.

@@ -509,6 +509,10 @@ Hasło interfejsu zarządzania:</translation>
         <translation>Tych plików nie zapisano, ponieważ ich ścieżki prowadzą poza wybrany katalog, krążą w pętli dowiązań albo sięgają głębiej niż %1 katalogów:
 %2</translation>
     </message>
+    <message>
+        <source>No secret store: the router password is kept in the settings file.</source>
+        <translation>Brak magazynu haseł: hasło routera jest przechowywane w pliku ustawień.</translation>
+    </message>
 </context>
 <context>
     <name>OpenVpnManagement</name>

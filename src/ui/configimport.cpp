@@ -2,6 +2,7 @@
 
 #include "app/settingskeys.h"
 #include "router/configextractor.h"
+#include "router/routerpasswordstore.h"
 #include "ui/dialogs.h"
 #include "ui/ftpprogressdialog.h"
 
@@ -19,8 +20,8 @@ QString setting(const QString &key)
 
 } // namespace
 
-ConfigImport::ConfigImport(QWidget *parent)
-    : parent(parent)
+ConfigImport::ConfigImport(QWidget *parent, RouterPasswordStore &routerPassword)
+    : parent(parent), routerPassword(routerPassword)
 {
 }
 
@@ -60,8 +61,11 @@ void ConfigImport::run(Destination destination)
     }
 
     if (destination == Router) {
-        FtpProgressDialog::upload(parent, setting(SettingsKeys::ip), result.login,
-                                  setting(SettingsKeys::password), result.files);
+        // The upload starts once the password is there, which may take the secret store a while.
+        routerPassword.read(parent, [parent = parent, host = setting(SettingsKeys::ip), login = result.login,
+                                     files = std::move(result.files)](const QString &password) {
+            FtpProgressDialog::upload(parent, host, login, password, files);
+        });
         return;
     }
     extract(std::move(result.files));

@@ -77,7 +77,7 @@ QString aboutHeading()
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent)
+    : QMainWindow(parent), routerPassword(passwordKey)
 {
     setWindowTitle(Startup::applicationName());
     setWindowIcon(QIcon(QStringLiteral(":img/pylon_router_032.png")));
@@ -96,6 +96,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     connect(&routerAdmin, &PylonVpnHttpAdmin::done, this, &MainWindow::waitOff);
     connect(&routerAdmin, &PylonVpnHttpAdmin::error, this, &MainWindow::waitOffError);
+    connect(&routerPassword, &RouterPasswordStore::storeFailed, this, &MainWindow::secretStoreFailed);
 
     connect(&management, &OpenVpnManagement::managementConnected, this, &MainWindow::managementConnectedSlot);
     connect(&management, &OpenVpnManagement::disconnected, this, &MainWindow::openVpnDisconnected);
@@ -133,6 +134,7 @@ MainWindow::~MainWindow()
     // window's slots half-way through.
     management.disconnect(this);
     routerAdmin.disconnect(this);
+    routerPassword.disconnect(this);
 }
 
 void MainWindow::createActions()
@@ -378,21 +380,27 @@ void MainWindow::vpnRestart()
 
 void MainWindow::fwRestart()
 {
-    routerAdmin.setHost(setting(ipKey).toString());
-    routerAdmin.restartFirewall(routerUser, setting(passwordKey).toString());
-    waitOn();
+    routerCommand(&PylonVpnHttpAdmin::restartFirewall);
 }
 
 void MainWindow::restart()
 {
-    routerAdmin.setHost(setting(ipKey).toString());
-    routerAdmin.rebootRouter(routerUser, setting(passwordKey).toString());
+    routerCommand(&PylonVpnHttpAdmin::rebootRouter);
+}
+
+void MainWindow::routerCommand(void (PylonVpnHttpAdmin::*command)(const QString &, const QString &))
+{
+    const QString host = setting(ipKey).toString();
     waitOn();
+    routerPassword.read(this, [this, command, host](const QString &password) {
+        routerAdmin.setHost(host);
+        (routerAdmin.*command)(routerUser, password);
+    });
 }
 
 void MainWindow::sendConfig(bool saveLocal)
 {
-    ConfigImport(this).run(saveLocal ? ConfigImport::LocalDirectory : ConfigImport::Router);
+    ConfigImport(this, routerPassword).run(saveLocal ? ConfigImport::LocalDirectory : ConfigImport::Router);
 }
 
 void MainWindow::sendConfig()
@@ -445,7 +453,7 @@ void MainWindow::setFtpPass()
     const QString password = Dialogs::instance().getText(this, tr("Router FTP password"), tr("Router FTP password"),
                                                          QLineEdit::Password, QString(), &ok);
     if (ok)
-        setSetting(passwordKey, password);
+        routerPassword.write(password);
 }
 
 void MainWindow::managementConnectedSlot()
@@ -716,10 +724,23 @@ void MainWindow::openVpnReconnect()
     management.connectToHost(setting(ipKey).toString(), managementPort);
 }
 
+void MainWindow::secretStoreFailed(const QString &reason)
+{
+    // Said once per run, however often the store fails.
+    if (secretStoreNotice)
+        return;
+    secretStoreNotice = new QLabel(tr("No secret store: the router password is kept in the settings file."));
+    secretStoreNotice->setObjectName(QStringLiteral("secretStoreNotice"));
+    secretStoreNotice->setToolTip(reason);
+    statusBar()->addWidget(secretStoreNotice, 1);
+}
+
 void MainWindow::init()
 {
     if (!isVisible())
         return;
+    // A password left in the settings file leaves it as soon as the store has it.
+    routerPassword.migrate();
     if (QSettings().contains(ipKey))
         management.connectToHost(setting(ipKey).toString(), managementPort);
     else

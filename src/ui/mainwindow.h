@@ -2,6 +2,7 @@
 
 #include "management/openvpnmanagement.h"
 #include "router/pylonvpnhttpadmin.h"
+#include "router/routerpasswordstore.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -75,6 +76,7 @@ private slots:
     void openVpnTimeoutReached();
     void openVpnDisconnected();
     void openVpnReconnect();
+    void secretStoreFailed(const QString &reason);
     void init();
 
 private:
@@ -92,6 +94,9 @@ private:
     void showLanguageChangedInfo();
     // The management connection is gone: what needs it is switched off, Reconnect is offered.
     void managementLost();
+    // Runs a command of the router's web interface, busy from now until the router answers:
+    // the password may have to come from the secret store first.
+    void routerCommand(void (PylonVpnHttpAdmin::*command)(const QString &, const QString &));
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;
@@ -112,6 +117,8 @@ private:
     AboutBox *aboutBox = nullptr;
     QToolButton *updateButton = nullptr;
     QToolButton *reconnectButton = nullptr;
+    // In the status bar from the first failure of the secret store on.
+    QLabel *secretStoreNotice = nullptr;
     // Fires until the window is on screen; the first connection waits for it.
     std::unique_ptr<QTimer> initTimer;
     QTimer statusTimer;
@@ -131,5 +138,6 @@ private:
     // OpenVPN has asked again for the management password: the last one was wrong.
     bool managementPasswordWrong = false;
     PylonVpnHttpAdmin routerAdmin;
+    RouterPasswordStore routerPassword;
     OpenVpnManagement management;
 };

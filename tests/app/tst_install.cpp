@@ -1,5 +1,6 @@
 #include "app/version.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -11,8 +12,8 @@
 #include <QTest>
 
 // Makes the Debian package from the build tree as scripts/package does (CPack packs the
-// binary that is already built), unpacks it with dpkg-deb into a temporary root and checks
-// what a user would get from installing it.
+// binary that is already built, with the time stamps of SOURCE_DATE_EPOCH), unpacks it with
+// dpkg-deb into a temporary root and checks what a user would get from installing it.
 class tst_Install : public QObject
 {
     Q_OBJECT
@@ -28,6 +29,9 @@ private slots:
     void answersWithoutDisplayOrSettings_data();
     void answersWithoutDisplayOrSettings();
     void startsInPolish();
+    void reproducible();
+    void hardened();
+    void noBuildPathInProgram();
 
 private:
     struct Run
@@ -40,6 +44,8 @@ private:
     static Run run(const QString &program, const QStringList &arguments,
                    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
     static QString tool(const char *name) { return QStandardPaths::findExecutable(QLatin1String(name)); }
+    // Makes the package in directory; its path, or an empty string with the reason in *failure.
+    static QString pack(const QString &directory, QString *failure);
     QString unpacked(const QString &path) const { return root.path() + QLatin1String("/usr/") + path; }
     // The environment of a user with a settings store of their own in home, no display.
     static QProcessEnvironment userEnvironment(const QString &home);
@@ -47,6 +53,8 @@ private:
     QTemporaryDir packageDir;
     QTemporaryDir root;
     QString package;
+    // When the package was made, in seconds since the epoch.
+    qint64 packedAt = 0;
     QString desktopEntry;
 };
 
@@ -55,6 +63,8 @@ namespace {
 const QString desktopFile = QStringLiteral("pylon-router.desktop");
 const QString appStreamId = QStringLiteral("example.pylon_router.PylonRouter");
 const QList<int> iconSizes = {16, 32, 48, 64, 128, 256};
+// QT_TESTCASE_BUILDDIR is the tests' binary directory, one below the build tree.
+const QString buildTree = QDir(QStringLiteral(QT_TESTCASE_BUILDDIR "/..")).absolutePath();
 
 } // namespace
 
@@ -70,6 +80,23 @@ tst_Install::Run tst_Install::run(const QString &program, const QStringList &arg
     result.output = process.readAllStandardOutput();
     result.errors = process.readAllStandardError();
     return result;
+}
+
+QString tst_Install::pack(const QString &directory, QString *failure)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // scripts/package gives the last commit's time; any fixed time shows the same.
+    environment.insert(QStringLiteral("SOURCE_DATE_EPOCH"), QStringLiteral("1700000000"));
+    const Run packed = run(tool("cpack"),
+                           {QStringLiteral("--config"), buildTree + QLatin1String("/CPackConfig.cmake"),
+                            QStringLiteral("-B"), directory},
+                           environment);
+    const QStringList debs = QDir(directory).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    if (!packed.finished || packed.exitCode != 0 || debs.size() != 1) {
+        *failure = QString::fromLocal8Bit(packed.output + packed.errors);
+        return QString();
+    }
+    return QDir(directory).filePath(debs.first());
 }
 
 QProcessEnvironment tst_Install::userEnvironment(const QString &home)
@@ -90,20 +117,14 @@ void tst_Install::initTestCase()
             QSKIP(qPrintable(QLatin1String(name) + QLatin1String(" is not installed (Debian packages dpkg and "
                                                                   "dpkg-dev): no Debian package can be made")));
     }
-    const QString cpack = tool("cpack");
-    QVERIFY2(!cpack.isEmpty(), "cpack is not on PATH");
+    QVERIFY2(!tool("cpack").isEmpty(), "cpack is not on PATH");
     QVERIFY(packageDir.isValid());
     QVERIFY(root.isValid());
 
-    // QT_TESTCASE_BUILDDIR is the tests' binary directory, one below the build tree.
-    const QString buildTree = QDir(QStringLiteral(QT_TESTCASE_BUILDDIR "/..")).absolutePath();
-    const Run pack = run(cpack, {QStringLiteral("--config"), buildTree + QLatin1String("/CPackConfig.cmake"),
-                                 QStringLiteral("-B"), packageDir.path()});
-    QVERIFY2(pack.finished && pack.exitCode == 0, QByteArray(pack.output + pack.errors).constData());
-
-    const QStringList debs = QDir(packageDir.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
-    QCOMPARE(debs.size(), 1);
-    package = packageDir.filePath(debs.first());
+    QString failure;
+    package = pack(packageDir.path(), &failure);
+    QVERIFY2(!package.isEmpty(), qPrintable(failure));
+    packedAt = QDateTime::currentSecsSinceEpoch();
     const Run unpack = run(tool("dpkg-deb"), {QStringLiteral("-x"), package, root.path()});
     QVERIFY2(unpack.finished && unpack.exitCode == 0, unpack.errors.constData());
 
@@ -125,10 +146,13 @@ void tst_Install::controlFields_data()
     QTest::newRow("Maintainer") << "Maintainer" << ".+ <.+@.+>";
     QTest::newRow("Description, synopsis and more")
         << "Description" << QRegularExpression::escape(QString(Version::description)) + QLatin1String("\n( \\S.*\n)+ \\S.*");
-    // From the libraries the binary links: Qt 6 and OpenSSL 3.
+    // From the libraries the binary links: Qt 6, QtKeychain and OpenSSL 3.
     QTest::newRow("Depends on Qt Widgets") << "Depends" << ".*\\blibqt6widgets6 \\(>= 6\\.[^)]+\\).*";
     QTest::newRow("Depends on Qt Network") << "Depends" << ".*\\blibqt6network6 \\(>= 6\\.[^)]+\\).*";
+    QTest::newRow("Depends on QtKeychain") << "Depends" << ".*\\blibqt6keychain1 \\(>= [^)]+\\).*";
     QTest::newRow("Depends on OpenSSL 3") << "Depends" << ".*\\blibssl3 \\(>= 3\\.[^)]+\\).*";
+    // QtKeychain loads libsecret at run time to reach the Secret Service.
+    QTest::newRow("Recommends libsecret") << "Recommends" << ".*\\blibsecret-1-0\\b.*";
 }
 
 void tst_Install::controlFields()
@@ -153,6 +177,7 @@ void tst_Install::fileList()
         QStringLiteral("share/man/man1/pylon-router.1.gz"),
         QStringLiteral("share/doc/pylon-router/copyright"),
         QStringLiteral("share/doc/pylon-router/changelog.gz"),
+        QStringLiteral("share/lintian/overrides/pylon-router"),
     };
     for (int size : iconSizes)
         expected.append(QStringLiteral("share/icons/hicolor/%1x%1/apps/pylon-router.png").arg(size));
@@ -321,6 +346,50 @@ void tst_Install::startsInPolish()
     QVERIFY2(running, qPrintable(said));
     QVERIFY2(windows.contains(QLatin1String("\"Pylon Router\": (\"pylon-router\" \"Pylon Router\")")), qPrintable(said));
     QVERIFY2(windows.contains(QLatin1String("\"Adres IP routera\"")), qPrintable(said));
+}
+
+void tst_Install::reproducible()
+{
+    // A second package, made entirely in later seconds than the first: a time stamp of its
+    // own anywhere in it would differ.
+    QTRY_VERIFY(QDateTime::currentSecsSinceEpoch() > packedAt);
+    QTemporaryDir again;
+    QVERIFY(again.isValid());
+    QString failure;
+    const QString second = pack(again.path(), &failure);
+    QVERIFY2(!second.isEmpty(), qPrintable(failure));
+    QFile first(package);
+    QFile other(second);
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QVERIFY(other.open(QIODevice::ReadOnly));
+    QVERIFY2(first.readAll() == other.readAll(), "the same build tree gave two different packages");
+}
+
+void tst_Install::hardened()
+{
+    if (!PYLON_DEBIAN_BUILDFLAGS)
+        QSKIP("this build does not take Debian's build flags: the sanitizer and fuzz builds keep their own");
+    const QString check = tool("hardening-check");
+    QVERIFY2(!check.isEmpty(), "hardening-check is not on PATH (Debian package devscripts; scripts/install-deps)");
+    // Position-independent, stack protected, read-only relocations, bound at once: it fails
+    // when any of them is missing. Not asked for, though compiled in: fortified calls, of
+    // which the program keeps none to be seen (resources/debian/lintian-overrides), and
+    // control-flow protection, whose note Debian 12's C library start files (crt1.o, crti.o)
+    // lack, so that no program linked here can carry it.
+    const Run result = run(check, {QStringLiteral("--nofortify"), QStringLiteral("--nocfprotection"),
+                                   unpacked(QStringLiteral("bin/pylon-router"))});
+    QVERIFY2(result.finished && result.exitCode == 0, QByteArray(result.output + result.errors).constData());
+}
+
+void tst_Install::noBuildPathInProgram()
+{
+    if (!PYLON_DEBIAN_BUILDFLAGS)
+        QSKIP("this build does not take Debian's build flags: the sanitizer and fuzz builds keep their own");
+    QFile program(unpacked(QStringLiteral("bin/pylon-router")));
+    QVERIFY(program.open(QIODevice::ReadOnly));
+    const QByteArray bytes = program.readAll();
+    for (const QString &path : {QStringLiteral(PYLON_SOURCE_DIR), buildTree})
+        QVERIFY2(!bytes.contains(path.toUtf8()), qPrintable(path));
 }
 
 QTEST_GUILESS_MAIN(tst_Install)

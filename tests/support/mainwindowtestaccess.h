@@ -5,11 +5,13 @@
 #include <QSignalSpy>
 
 // What the window's tests reach that no widget shows: the management client (to shorten its
-// response time-out and watch its signals), the two timers, and the status poll.
+// response time-out and watch its signals), the router password's store (to watch it fail),
+// the two timers, and the status poll.
 class MainWindowTestAccess final
 {
 public:
     static OpenVpnManagement &management(MainWindow &window) { return window.management; }
+    static RouterPasswordStore &routerPassword(MainWindow &window) { return window.routerPassword; }
     static QTimer &statusTimer(MainWindow &window) { return window.statusTimer; }
     static QTimer *initTimer(MainWindow &window) { return window.initTimer.get(); }
     // One tick of the status poll, without waiting for the timer.

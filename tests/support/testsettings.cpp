@@ -1,5 +1,7 @@
 #include "support/testsettings.h"
 
+#include "support/secretstorelab.h"
+
 #include <QCoreApplication>
 #include <QSettings>
 
@@ -9,6 +11,7 @@ TestSettings::TestSettings()
     QCoreApplication::setApplicationName(QStringLiteral("Pylon Router"));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    SecretStoreLab::shutOutSessionBus();
     clear();
 }
 

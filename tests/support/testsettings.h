@@ -3,8 +3,10 @@
 #include <QTemporaryDir>
 
 // Points the program's settings store at a fresh temporary directory for the life of the
-// object, so tests never read or write the user's real settings. Also sets the application
-// identity the store is addressed by.
+// object, so tests never read or write the user's real settings; and keeps the test program
+// away from the user's secret store, which holds the router password
+// (SecretStoreLab::shutOutSessionBus()). Also sets the application identity the stores are
+// addressed by.
 class TestSettings final
 {
 public:

@@ -1,8 +1,10 @@
 #include "ui/configimport.h"
 
 #include "router/configcipher.h"
+#include "router/routerpasswordstore.h"
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
+#include "support/secretstorelab.h"
 #include "support/testsettings.h"
 #include "ui/ftpprogressdialog.h"
 
@@ -69,6 +71,7 @@ private slots:
     void failureMessages_data();
     void failureMessages();
     void browsePathRemembered();
+    void uploadStoresEveryFile_data();
     void uploadStoresEveryFile();
 
 private:
@@ -76,6 +79,7 @@ private:
     void run(ConfigImport::Destination destination = ConfigImport::LocalDirectory);
 
     TestSettings settings;
+    RouterPasswordStore routerPassword{QStringLiteral("password")};
     std::unique_ptr<ScriptedDialogs> dialogs;
     std::unique_ptr<QTemporaryDir> work;
     // The dialogs' parent.
@@ -99,7 +103,7 @@ void tst_ConfigImport::cleanup()
 
 void tst_ConfigImport::run(ConfigImport::Destination destination)
 {
-    ConfigImport(&owner).run(destination);
+    ConfigImport(&owner, routerPassword).run(destination);
 }
 
 QString tst_ConfigImport::writeExport(const QByteArray &text)
@@ -294,14 +298,27 @@ void tst_ConfigImport::browsePathRemembered()
     QCOMPARE(dialogs->calls.at(2).initialText, elsewhere.path());
 }
 
+void tst_ConfigImport::uploadStoresEveryFile_data()
+{
+    QTest::addColumn<SecretStoreLab::Store>("store");
+    QTest::newRow("password in the secret store") << SecretStoreLab::Keyring;
+    QTest::newRow("no bus, password in the settings file") << SecretStoreLab::NoBus;
+}
+
 void tst_ConfigImport::uploadStoresEveryFile()
 {
+    QFETCH(SecretStoreLab::Store, store);
+    RUN_ON_SECRET_STORE(store);
+    const QString password = QStringLiteral("ftp pass");
     PyftpdlibServer ftp;
-    QVERIFY2(ftp.start(QStringLiteral("admin"), QStringLiteral("ftp pass")), qPrintable(ftp.log()));
+    QVERIFY2(ftp.start(QStringLiteral("admin"), password), qPrintable(ftp.log()));
     QVERIFY(QDir(ftp.root()).mkpath(QStringLiteral("etc/config")));
     FtpProgressDialog::setUploadPortForTesting(ftp.port());
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
-    QSettings().setValue(QStringLiteral("password"), QStringLiteral("ftp pass"));
+    if (store == SecretStoreLab::NoBus)
+        QSettings().setValue(QStringLiteral("password"), password);
+    else
+        QVERIFY(SecretStoreLab::storePassword(password));
 
     const QByteArray router = "<Router type=\"OpenWRT Pylon VPN\" login=\"admin\"/>\n";
     const QString fileName = writeExport(exportText(document(
@@ -315,6 +332,8 @@ void tst_ConfigImport::uploadStoresEveryFile()
         return dialog->exec();
     });
     run(ConfigImport::Router);
+    // Once the password is there.
+    QTRY_COMPARE(dialogs->callsOf(ScriptedDialogs::Exec).size(), 1);
 
     QCOMPARE(maximum, 6);
     QCOMPARE(dialogs->callsOf(ScriptedDialogs::Exec).first().dialogClass,

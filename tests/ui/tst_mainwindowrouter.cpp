@@ -2,6 +2,7 @@
 #include "support/fakehttpserver.h"
 #include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
+#include "support/secretstorelab.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 namespace {
@@ -16,6 +18,24 @@ namespace {
 // This test's own loopback addresses: the router, and the router after a change of address.
 const QString routerAddress = QStringLiteral("127.0.0.43");
 const QString otherAddress = QStringLiteral("127.0.0.45");
+
+const QString noticeText = QStringLiteral("No secret store: the router password is kept in the settings file.");
+
+// The router's web interface: every login is taken.
+void answerAsLuci(FakeHttpServer &luci)
+{
+    luci.setHandler([](const FakeHttpServer::Request &request) {
+        FakeHttpServer::Response response;
+        if (request.path() == "/cgi-bin/luci")
+            response.addHeader("Set-Cookie", "sysauth=9f8e7d; path=/cgi-bin/luci/;stok=5");
+        return response;
+    });
+}
+
+QVariant inSettingsFile()
+{
+    return QSettings().value(QStringLiteral("password"));
+}
 
 } // namespace
 
@@ -36,6 +56,9 @@ private slots:
     void setIpAddressReconnects();
     void setFtpPass_data();
     void setFtpPass();
+    void routerPassword_data();
+    void routerPassword();
+    void passwordMovedAtStart();
 };
 
 void tst_MainWindowRouter::routerCommand_data()
@@ -59,12 +82,7 @@ void tst_MainWindowRouter::routerCommand()
     QFETCH(QByteArray, commandPath);
 
     FakeHttpServer luci;
-    luci.setHandler([](const FakeHttpServer::Request &request) {
-        FakeHttpServer::Response response;
-        if (request.path() == "/cgi-bin/luci")
-            response.addHeader("Set-Cookie", "sysauth=9f8e7d; path=/cgi-bin/luci/;stok=5");
-        return response;
-    });
+    answerAsLuci(luci);
     PylonVpnHttpAdmin::setPortForTesting(luci.port());
     QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
     if (password.isValid())
@@ -287,9 +305,97 @@ void tst_MainWindowRouter::setFtpPass()
     QCOMPARE(call.echoMode, QLineEdit::Password);
     // The stored password is never shown.
     QCOMPARE(call.initialText, QString());
-    QCOMPARE(QSettings().contains(QStringLiteral("password")), storedAfter.isValid());
-    if (storedAfter.isValid())
-        QCOMPARE(QSettings().value(QStringLiteral("password")).toString(), storedAfter.toString());
+    // Without a secret store here, in the settings file once the store has failed.
+    QTRY_COMPARE(inSettingsFile(), storedAfter);
+}
+
+void tst_MainWindowRouter::routerPassword_data()
+{
+    QTest::addColumn<SecretStoreLab::Store>("store");
+    QTest::addColumn<QVariant>("settingsBefore");
+    QTest::addColumn<QVariant>("storeBefore");
+    QTest::addColumn<QVariant>("typed"); // into the password dialog before the command
+    QTest::addColumn<QString>("used");
+    QTest::addColumn<QVariant>("settingsAfter");
+    QTest::addColumn<QVariant>("storeAfter");
+    QTest::addColumn<bool>("notice");
+
+    const QVariant none;
+    const QString kept = QStringLiteral("k3pt &=#%");
+    const QString stored = QStringLiteral("st0red żółw");
+    const QString typed = QStringLiteral("n3w pass");
+    QTest::newRow("from the store") << SecretStoreLab::Keyring << none << QVariant(stored) << none << stored << none
+                                    << QVariant(stored) << false;
+    QTest::newRow("typed, into the store only") << SecretStoreLab::Keyring << QVariant(kept) << QVariant(stored)
+                                                << QVariant(typed) << typed << none << QVariant(typed) << false;
+    QTest::newRow("no bus, the settings file's") << SecretStoreLab::NoBus << QVariant(kept) << none << none << kept
+                                                 << QVariant(kept) << none << true;
+    QTest::newRow("no bus, typed into the settings file") << SecretStoreLab::NoBus << none << none << QVariant(typed)
+                                                          << typed << QVariant(typed) << none << true;
+    QTest::newRow("store fails the write, the settings file's stays")
+        << SecretStoreLab::KeyringWithoutLogin << QVariant(kept) << none << none << kept << QVariant(kept) << none
+        << true;
+}
+
+void tst_MainWindowRouter::routerPassword()
+{
+    QFETCH(SecretStoreLab::Store, store);
+    QFETCH(QVariant, settingsBefore);
+    QFETCH(QVariant, storeBefore);
+    QFETCH(QVariant, typed);
+    QFETCH(QString, used);
+    QFETCH(QVariant, settingsAfter);
+    QFETCH(QVariant, storeAfter);
+    QFETCH(bool, notice);
+    RUN_ON_SECRET_STORE(store);
+
+    FakeHttpServer luci;
+    answerAsLuci(luci);
+    PylonVpnHttpAdmin::setPortForTesting(luci.port());
+    QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.0.1"));
+    if (settingsBefore.isValid())
+        QSettings().setValue(QStringLiteral("password"), settingsBefore);
+    if (storeBefore.isValid())
+        QVERIFY(SecretStoreLab::storePassword(storeBefore.toString()));
+    makeWindow();
+    QSignalSpy failures(&MainWindowTestAccess::routerPassword(*window), &RouterPasswordStore::storeFailed);
+    if (typed.isValid()) {
+        dialogs->answerText(typed.toString());
+        child<QAction>(*window, "setFtpPassAction")->trigger();
+    }
+
+    // The second time after the store has settled, which a failing store fails again.
+    for (int run = 1; run <= 2; ++run) {
+        child<QPushButton>(*window, "restartButton")->click();
+        QTRY_VERIFY(window->isEnabled());
+        QCOMPARE(luci.requests.size(), 2 * run);
+        QCOMPARE(QString::fromUtf8(luci.requests.at(2 * run - 2).queryItem("password")), used);
+        QTRY_COMPARE(inSettingsFile(), settingsAfter);
+        QTRY_COMPARE(SecretStoreLab::storedPassword(), storeAfter);
+        QTRY_COMPARE(failures.size(), notice ? run : 0);
+    }
+    // Said once, in the status bar.
+    const QList<QLabel *> notices = window->findChildren<QLabel *>(QStringLiteral("secretStoreNotice"));
+    QCOMPARE(notices.size(), notice ? 1 : 0);
+    if (notice) {
+        QCOMPARE(notices.first()->text(), noticeText);
+        QCOMPARE(notices.first()->parentWidget(), window->statusBar());
+    }
+}
+
+void tst_MainWindowRouter::passwordMovedAtStart()
+{
+    RUN_ON_SECRET_STORE(SecretStoreLab::Keyring);
+
+    const QString kept = QStringLiteral("k3pt");
+    QSettings().setValue(QStringLiteral("password"), kept);
+    makeWindow();
+    // No router address yet: the window asks for one at start.
+    dialogs->cancel();
+    QVERIFY(show());
+    QTRY_COMPARE(SecretStoreLab::storedPassword(), QVariant(kept));
+    QTRY_COMPARE(inSettingsFile(), QVariant());
+    QVERIFY(!window->findChild<QLabel *>(QStringLiteral("secretStoreNotice")));
 }
 
 QTEST_MAIN(tst_MainWindowRouter)
