@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QScrollBar>
+#include <QTextCursor>
 #include <QWheelEvent>
 
 TextTerminal::TextTerminal(QWidget *parent)
@@ -12,6 +13,19 @@ TextTerminal::TextTerminal(QWidget *parent)
 
     connect(verticalScrollBar(), &QScrollBar::sliderMoved, this, &TextTerminal::checkScroll);
     connect(this, &QTextEdit::textChanged, this, &TextTerminal::scroll);
+    // A view that follows stays at the bottom when it gets smaller (the find bar opening).
+    connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &TextTerminal::scroll);
+}
+
+void TextTerminal::reveal(const QTextCursor &cursor)
+{
+    QTextCursor start = cursor;
+    start.setPosition(cursor.selectionStart());
+    const QRect rect = cursorRect(start);
+    QScrollBar *bar = verticalScrollBar();
+    if (!viewport()->rect().contains(rect))
+        bar->setValue(bar->value() + rect.center().y() - viewport()->height() / 2);
+    checkScroll(bar->value());
 }
 
 void TextTerminal::wheelEvent(QWheelEvent *event)
