@@ -128,6 +128,7 @@ void tst_Install::controlFields_data()
     // From the libraries the binary links: Qt 6 and OpenSSL 3.
     QTest::newRow("Depends on Qt Widgets") << "Depends" << ".*\\blibqt6widgets6 \\(>= 6\\.[^)]+\\).*";
     QTest::newRow("Depends on Qt Network") << "Depends" << ".*\\blibqt6network6 \\(>= 6\\.[^)]+\\).*";
+    QTest::newRow("Depends on Qt D-Bus") << "Depends" << ".*\\blibqt6dbus6 \\(>= 6\\.[^)]+\\).*";
     QTest::newRow("Depends on OpenSSL 3") << "Depends" << ".*\\blibssl3 \\(>= 3\\.[^)]+\\).*";
 }
 
