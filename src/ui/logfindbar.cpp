@@ -171,10 +171,9 @@ void LogFindBar::highlight()
     if (finder.count() > 0) {
         static const QTextCharFormat matchFormat = highlightFormat(QColor(255, 230, 0));
         static const QTextCharFormat currentFormat = highlightFormat(QColor(255, 140, 0));
-        const QWidget *view = terminal->viewport();
-        const QTextBlock last = terminal->cursorForPosition(QPoint(view->width() - 1, view->height() - 1)).block();
+        const QTextBlock last = terminal->blockAt(terminal->viewport()->height() - 1);
         const int currentStart = finder.current().selectionStart();
-        const int first = terminal->cursorForPosition(QPoint(0, 0)).block().position();
+        const int first = terminal->blockAt(0).position();
         for (const int start : finder.startsIn(first, last.position() + last.length())) {
             QTextEdit::ExtraSelection selection;
             selection.cursor = QTextCursor(terminal->document());
@@ -190,7 +189,7 @@ void LogFindBar::highlight()
 
 int LogFindBar::topOfView() const
 {
-    QTextBlock block = terminal->cursorForPosition(QPoint(0, 0)).block();
+    QTextBlock block = terminal->blockAt(0);
     // A line cut off at the top is not in view: a match there would scroll the view.
     if (terminal->cursorRect(QTextCursor(block)).top() < 0 && block.next().isValid())
         block = block.next();

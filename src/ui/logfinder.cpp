@@ -81,6 +81,8 @@ void LogFinder::searchAll()
 
 QList<int> LogFinder::search(int from, int to) const
 {
+    // Block by block: a block's text is quickly had, the whole document's as one string, or
+    // folded to one case, takes several times longer than the search.
     QList<int> found;
     const QTextBlock end = document->findBlock(to).next();
     for (QTextBlock block = document->findBlock(from); block.isValid() && block != end; block = block.next()) {

@@ -2,6 +2,7 @@
 
 #include <QTextEdit>
 
+class QTextBlock;
 class QTextCursor;
 class QWheelEvent;
 
@@ -20,6 +21,9 @@ public:
     // already. Like a user's gesture, this decides whether the view goes on following new
     // text: only while it ends at the very bottom.
     void reveal(const QTextCursor &cursor);
+    // The line (block) at the height y of the viewport, the last one below the text. Found by
+    // halving: cursorForPosition() walks every line above it, thousands in a full log.
+    QTextBlock blockAt(int y) const;
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
