@@ -184,8 +184,8 @@ void MainWindow::createActions()
     notifications->setEnabled(notificationsAction->isChecked());
     saveLogAction = newAction(tr("Save log…"), "saveLogAction", &MainWindow::saveLog);
     saveLogAction->setShortcut(QKeySequence(tr("Ctrl+S")));
-    // In no menu: what Ctrl+F finds depends on the tab in front.
-    findAction = newAction(tr("Find"), "findAction", &MainWindow::find);
+    // In no menu: the key of every tab, see findSlot().
+    findAction = newAction(tr("Find"), "findAction", &MainWindow::findSlot);
     findAction->setShortcut(QKeySequence(tr("Ctrl+F")));
     addAction(findAction);
 
@@ -699,9 +699,9 @@ void MainWindow::setNotifications()
     notifications->setEnabled(notificationsAction->isChecked());
 }
 
-void MainWindow::find()
+void MainWindow::findSlot()
 {
-    // One key for the tab in front: the log's find bar.
+    // What Ctrl+F finds in depends on the tab in front.
     if (tabWidget->currentWidget() == logPage)
         findBar->open();
 }

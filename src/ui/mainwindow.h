@@ -73,7 +73,7 @@ private slots:
     void setAppModeServer();
     void setAutoHoldRelease();
     void setNotifications();
-    void find();
+    void findSlot();
     void saveLog();
     void setLangEn();
     void setLangPl();
