@@ -7,6 +7,7 @@
 // many times; beside it the search of the view alone. Then what an open search costs the log
 // writer: lines written while it stays open against the same lines with the bar closed.
 // Saving: the view's text taken and written to a file as the Save log entry does.
+#include "benchsupport.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
@@ -37,24 +38,6 @@ namespace {
 
 constexpr int runs = 15;
 constexpr int fullView = TerminalLogWriter::defaultLineLimit + TerminalLogWriter::defaultLineLimit / 4;
-
-// A rotation of lines as an OpenVPN server writes them.
-QString logLine(int i)
-{
-    static const char *const texts[] = {
-        "I,client%1/198.51.100.7:52137 MULTI_sva: pool returned IPv4=10.8.0.6, IPv6=(Not enabled)",
-        ",client%1/198.51.100.7:52137 Data Channel: cipher 'AES-256-GCM', peer-id: %1",
-        ",client%1/198.51.100.7:52137 Outgoing Data Channel: Cipher 'AES-256-GCM' initialized with 256 bit key",
-        "W,client%1/198.51.100.7:52137 WARNING: 'link-mtu' is used inconsistently, local='link-mtu 1549', remote='link-mtu 1550'",
-        ",198.51.100.7:52137 TLS: Initial packet from [AF_INET]198.51.100.7:52137, sid=e7a2f1c3 0b9d44aa",
-        ",198.51.100.7:52137 VERIFY OK: depth=0, CN=client%1",
-        "I,198.51.100.7:52137 [client%1] Peer Connection Initiated with [AF_INET]198.51.100.7:52137",
-        "N,client%1/198.51.100.7:52137 SIGUSR1[soft,ping-restart] received, client-instance restarting",
-    };
-    QString text = QString::fromLatin1(texts[i % 8]);
-    text.replace(QLatin1String("%1"), QString::number(i));
-    return QString::number(1796673031 + i / 10) + QLatin1Char(',') + text + QStringLiteral("\r\n");
-}
 
 double milliseconds(const QElapsedTimer &timer)
 {
@@ -127,7 +110,7 @@ double writeRate(MainWindow &window, LogFindBar &bar, bool open, int &next)
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < lines; ++i) {
-        emit management.logMessage(logLine(next++));
+        emit management.logMessage(sampleLogLine(next++));
         if (i % 100 == 99)
             settle();
     }
@@ -158,7 +141,7 @@ int main(int argc, char *argv[])
     auto *bar = window.findChild<LogFindBar *>(QStringLiteral("findBar"));
     auto *field = bar->findChild<QLineEdit *>(QStringLiteral("findField"));
     for (int i = 0; i < fullView; ++i)
-        writer->append(logLine(i));
+        writer->append(sampleLogLine(i));
     while (writer->pendingLines() > 0)
         settle();
     const int lines = terminal->document()->blockCount() - 1;
