@@ -34,8 +34,11 @@ void tst_VpnNotifications::clientsText_data()
                                 << "10 clients connected: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10";
     QTest::newRow("beyond ten counted") << names(250) << QStringList()
                                         << "250 clients connected: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10 and 240 more";
+    QStringList placeholders = names(9);
+    placeholders.append({"%2", "%1"});
     QTest::newRow("placeholders in names stay as they are")
-        << QStringList{"%1", "%2"} << QStringList{"%2 and %1"} << "2 clients connected: %1, %2\nClient disconnected: %2 and %1";
+        << placeholders << QStringList{"%2 and %1"}
+        << "11 clients connected: c1, c2, c3, c4, c5, c6, c7, c8, c9, %2 and 1 more\nClient disconnected: %2 and %1";
 }
 
 void tst_VpnNotifications::clientsText()
