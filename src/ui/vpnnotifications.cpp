@@ -22,15 +22,13 @@ VpnNotifications::VpnNotifications(QWidget *window, QObject *parent)
 void VpnNotifications::setEnabled(bool on)
 {
     enabled = on;
-    clients.clear();
-    clientsKnown = false;
+    forgetClients();
 }
 
 void VpnNotifications::managementConnected()
 {
     connectionUp = true;
-    clients.clear();
-    clientsKnown = false;
+    forgetClients();
 }
 
 void VpnNotifications::managementLost()
@@ -54,8 +52,7 @@ void VpnNotifications::stateChanged(OpenVpnManagement::VpnState state)
 void VpnNotifications::clientsListed(const ClientListView &list, bool serverMode)
 {
     if (!enabled || !serverMode) {
-        clients.clear();
-        clientsKnown = false;
+        forgetClients();
         return;
     }
     const QStringList names = list.clientNames();
@@ -71,6 +68,7 @@ void VpnNotifications::clientsListed(const ClientListView &list, bool serverMode
             if (!now.contains(name))
                 disconnected.append(name);
         }
+        // In a set they have no order of their own.
         disconnected.sort();
         const QString body = clientsText(connected, disconnected);
         if (!body.isEmpty())
@@ -78,6 +76,12 @@ void VpnNotifications::clientsListed(const ClientListView &list, bool serverMode
     }
     clients = std::move(now);
     clientsKnown = true;
+}
+
+void VpnNotifications::forgetClients()
+{
+    clients.clear();
+    clientsKnown = false;
 }
 
 // Placeholders are filled in one arg() call: a name may hold "%2" itself.

@@ -41,6 +41,8 @@ public:
 
 private:
     void notify(const QString &summary, const QString &body);
+    // The next status answer only tells who is there.
+    void forgetClients();
     static QString nameList(const QStringList &names);
     static QString routerText();
 
