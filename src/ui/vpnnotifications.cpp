@@ -101,7 +101,7 @@ QString VpnNotifications::clientsText(const QStringList &connected, const QStrin
 
 QString VpnNotifications::nameList(const QStringList &names)
 {
-    const QString listed = names.first(qMin(names.size(), listedNames)).join(QStringLiteral(", "));
+    QString listed = names.first(qMin(names.size(), listedNames)).join(QStringLiteral(", "));
     if (names.size() <= listedNames)
         return listed;
     return tr("%1 and %2 more").arg(listed, QString::number(names.size() - listedNames));

@@ -25,7 +25,7 @@ public:
     explicit VpnNotifications(QWidget *window, QObject *parent = nullptr);
     Q_DISABLE_COPY_MOVE(VpnNotifications)
 
-    void setEnabled(bool enabled);
+    void setEnabled(bool on);
     bool isEnabled() const { return enabled; }
 
     void managementConnected();

@@ -103,8 +103,8 @@ void tst_MainWindowNotifications::events_data()
     const QString router = QStringLiteral("|Router 127.0.0.61");
     const struct
     {
-        const char *name;
-        Event event;
+        const char *name = nullptr;
+        Event event = Reconnecting;
         QStringList expected;
     } events[] = {
         {"VPN reconnecting", Reconnecting, {"VPN reconnecting" + router}},
