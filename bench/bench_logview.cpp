@@ -6,6 +6,7 @@
 // painted between batches.
 #include "ui/mainwindow.h"
 
+#include "benchsupport.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
@@ -31,24 +32,6 @@ namespace {
 
 constexpr int measuredLines = 20000;
 constexpr int batch = 100;
-
-// A rotation of lines as an OpenVPN server writes them.
-QString logLine(int i)
-{
-    static const char *const texts[] = {
-        "I,client%1/198.51.100.7:52137 MULTI_sva: pool returned IPv4=10.8.0.6, IPv6=(Not enabled)",
-        ",client%1/198.51.100.7:52137 Data Channel: cipher 'AES-256-GCM', peer-id: %1",
-        ",client%1/198.51.100.7:52137 Outgoing Data Channel: Cipher 'AES-256-GCM' initialized with 256 bit key",
-        "W,client%1/198.51.100.7:52137 WARNING: 'link-mtu' is used inconsistently, local='link-mtu 1549', remote='link-mtu 1550'",
-        ",198.51.100.7:52137 TLS: Initial packet from [AF_INET]198.51.100.7:52137, sid=e7a2f1c3 0b9d44aa",
-        ",198.51.100.7:52137 VERIFY OK: depth=0, CN=client%1",
-        "I,198.51.100.7:52137 [client%1] Peer Connection Initiated with [AF_INET]198.51.100.7:52137",
-        "N,client%1/198.51.100.7:52137 SIGUSR1[soft,ping-restart] received, client-instance restarting",
-    };
-    QString text = QString::fromLatin1(texts[i % 8]);
-    text.replace(QLatin1String("%1"), QString::number(i));
-    return QString::number(1796673031 + i / 10) + QLatin1Char(',') + text + QStringLiteral("\r\n");
-}
 
 double rssMiB()
 {
@@ -99,7 +82,7 @@ Result windowRun(int prefill)
     window.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
     auto *terminal = window.findChild<QTextEdit *>(QStringLiteral("terminal"));
     OpenVpnManagement &management = MainWindowTestAccess::management(window);
-    const auto add = [&](int i) { emit management.logMessage(logLine(i)); };
+    const auto add = [&](int i) { emit management.logMessage(sampleLogLine(i)); };
     feed(add, 0, prefill);
     Result result;
     result.rate = feed(add, prefill, measuredLines);
@@ -119,9 +102,9 @@ Result unboundedRun(int prefill, bool lineByLine = false)
     terminal.resize(780, 560);
     terminal.show();
     (void)QTest::qWaitForWindowExposed(&terminal);
-    const auto add = [&](int i) { writer.append(logLine(i)); };
+    const auto add = [&](int i) { writer.append(sampleLogLine(i)); };
     const auto addNow = [&](int i) {
-        writer.append(logLine(i));
+        writer.append(sampleLogLine(i));
         writer.flush();
     };
     feed(add, 0, prefill);
@@ -141,7 +124,7 @@ Result bareRun(int prefill)
     edit.show();
     (void)QTest::qWaitForWindowExposed(&edit);
     const auto add = [&](int i) {
-        QString line = logLine(i);
+        QString line = sampleLogLine(i);
         line.chop(2);
         edit.append(line);
     };

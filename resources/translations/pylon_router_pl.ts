@@ -181,6 +181,33 @@
     </message>
 </context>
 <context>
+    <name>LogFindBar</name>
+    <message>
+        <source>Find in the log</source>
+        <translation>Szukaj w dzienniku</translation>
+    </message>
+    <message>
+        <source>Previous</source>
+        <translation>Poprzedni</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>Następny</translation>
+    </message>
+    <message>
+        <source>Close the find bar (Esc)</source>
+        <translation>Zamknij pasek wyszukiwania (Esc)</translation>
+    </message>
+    <message>
+        <source>No match</source>
+        <translation>Brak wyników</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 z %2</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Basic</source>
@@ -513,6 +540,40 @@ Hasło interfejsu zarządzania:</translation>
         <source>No secret store: the router password is kept in the settings file.</source>
         <translation>Brak magazynu haseł: hasło routera jest przechowywane w pliku ustawień.</translation>
     </message>
+    <message>
+        <source>Save log</source>
+        <translation>Zapisz dziennik</translation>
+    </message>
+    <message>
+        <source>Log files (*.log *.txt);;All files (*)</source>
+        <translation>Pliki dziennika (*.log *.txt);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>The log could not be saved to %1:
+%2</source>
+        <translation>Nie udało się zapisać dziennika w pliku %1:
+%2</translation>
+    </message>
+    <message>
+        <source>Notifications</source>
+        <translation>Powiadomienia</translation>
+    </message>
+    <message>
+        <source>Save log…</source>
+        <translation>Zapisz dziennik…</translation>
+    </message>
+    <message>
+        <source>Ctrl+S</source>
+        <translation>Ctrl+S</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>Znajdź</translation>
+    </message>
+    <message>
+        <source>Ctrl+F</source>
+        <translation>Ctrl+F</translation>
+    </message>
 </context>
 <context>
     <name>OpenVpnManagement</name>
@@ -592,6 +653,53 @@ Hasło interfejsu zarządzania:</translation>
     <message>
         <source>Update</source>
         <translation>Aktualizacja</translation>
+    </message>
+</context>
+<context>
+    <name>VpnNotifications</name>
+    <message>
+        <source>Management connection lost</source>
+        <translation>Utracono połączenie z interfejsem zarządzania</translation>
+    </message>
+    <message>
+        <source>VPN connected</source>
+        <translation>VPN połączony</translation>
+    </message>
+    <message>
+        <source>VPN reconnecting</source>
+        <translation>VPN łączy się ponownie</translation>
+    </message>
+    <message>
+        <source>VPN exiting</source>
+        <translation>VPN kończy działanie</translation>
+    </message>
+    <message>
+        <source>VPN clients</source>
+        <translation>Klienci VPN</translation>
+    </message>
+    <message>
+        <source>Client connected: %1</source>
+        <translation>Klient połączony: %1</translation>
+    </message>
+    <message>
+        <source>%1 clients connected: %2</source>
+        <translation>Połączeni klienci (%1): %2</translation>
+    </message>
+    <message>
+        <source>Client disconnected: %1</source>
+        <translation>Klient rozłączony: %1</translation>
+    </message>
+    <message>
+        <source>%1 clients disconnected: %2</source>
+        <translation>Rozłączeni klienci (%1): %2</translation>
+    </message>
+    <message>
+        <source>%1 and %2 more</source>
+        <translation>%1 i jeszcze %2</translation>
+    </message>
+    <message>
+        <source>Router %1</source>
+        <translation>Router %1</translation>
     </message>
 </context>
 </TS>

@@ -16,6 +16,8 @@ inline constexpr QLatin1String language{"Language"};
 inline constexpr QLatin1String appMode{"AppMode"};
 // Boolean: release the management hold without asking.
 inline constexpr QLatin1String autoHoldRelease{"AutoHoldRelease"};
+// Boolean: desktop notifications while the window is not the active window; absent means on.
+inline constexpr QLatin1String notifications{"Notifications"};
 // Router host name or address.
 inline constexpr QLatin1String ip{"ip"};
 // Router password, kept in plain text.

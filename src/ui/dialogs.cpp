@@ -142,6 +142,12 @@ QString Dialogs::getOpenFileName(QWidget *parent, const QString &caption, const 
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
+QString Dialogs::getSaveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                 const QString &filter)
+{
+    return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+}
+
 QString Dialogs::getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
                                       QFileDialog::Options options)
 {

@@ -52,6 +52,10 @@ public:
     virtual QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
                                     const QString &filter);
 
+    // The name of a file to write; the dialog asks before an existing file is replaced.
+    virtual QString getSaveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                    const QString &filter);
+
     virtual QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
                                          QFileDialog::Options options);
 

@@ -5,9 +5,12 @@
 #include "ui/clientlistview.h"
 #include "ui/configimport.h"
 #include "ui/dialogs.h"
+#include "ui/logfindbar.h"
+#include "ui/logsaver.h"
 #include "ui/openvpnlogline.h"
 #include "ui/terminallogwriter.h"
 #include "ui/textterminal.h"
+#include "ui/vpnnotifications.h"
 #include "update/aboutbox.h"
 #include "update/updateaction.h"
 
@@ -25,6 +28,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -33,6 +37,7 @@ const QString autoHoldReleaseKey = SettingsKeys::autoHoldRelease;
 const QString ipKey = SettingsKeys::ip;
 const QString passwordKey = SettingsKeys::password;
 const QString languageKey = SettingsKeys::language;
+const QString notificationsKey = SettingsKeys::notifications;
 
 const QString basicMode = QStringLiteral("basic");
 const QString clientMode = QStringLiteral("client");
@@ -175,6 +180,17 @@ void MainWindow::createActions()
     aboutAction->setIcon(QIcon(QStringLiteral(":img/info.png")));
     reconnectAction = newAction(tr("Reconnect OpenVPN"), "reconnectAction", &MainWindow::openVpnReconnect);
 
+    notifications = new VpnNotifications(this, this);
+    notificationsAction = newAction(tr("Notifications"), "notificationsAction", &MainWindow::setNotifications, true);
+    notificationsAction->setChecked(QSettings().value(notificationsKey, true).toBool());
+    notifications->setEnabled(notificationsAction->isChecked());
+    saveLogAction = newAction(tr("Save log…"), "saveLogAction", &MainWindow::saveLog);
+    saveLogAction->setShortcut(QKeySequence(tr("Ctrl+S")));
+    // In no menu: the key of every tab, see findSlot().
+    findAction = newAction(tr("Find"), "findAction", &MainWindow::findSlot);
+    findAction->setShortcut(QKeySequence(tr("Ctrl+F")));
+    addAction(findAction);
+
     updateAction = new UpdateAction(QStringLiteral("pylon"), Startup::applicationName(), Startup::applicationVersion(),
                                     QStringLiteral("0"), this, QLatin1String(updateServerBaseUrl));
     updateAction->setObjectName(QStringLiteral("updateAction"));
@@ -226,6 +242,9 @@ void MainWindow::createMenus()
     else
         langEnAction->setChecked(true);
 
+    generalMenu->addAction(notificationsAction);
+    generalMenu->addSeparator();
+    generalMenu->addAction(saveLogAction);
     generalMenu->addSeparator();
     generalMenu->addAction(exitAction);
 
@@ -334,7 +353,18 @@ QWidget *MainWindow::createTerminal()
     // thousands a day: the oldest lines go.
     logWriter = new TerminalLogWriter(terminal, TerminalLogWriter::defaultLineLimit, this);
     logWriter->setObjectName(QStringLiteral("logWriter"));
-    return terminal;
+
+    // The find bar, closed, takes no room: the tab shows the log as the view alone would.
+    logPage = new QWidget;
+    logPage->setObjectName(QStringLiteral("logPage"));
+    findBar = new LogFindBar(terminal);
+    findBar->setObjectName(QStringLiteral("findBar"));
+    auto *layout = new QVBoxLayout(logPage);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(terminal);
+    layout->addWidget(findBar);
+    return logPage;
 }
 
 QWidget *MainWindow::createClientsTree()
@@ -462,6 +492,7 @@ void MainWindow::managementConnectedSlot()
     clientsTree->clearClients();
     clientsTree->setDisconnectEnabled(true);
     killRequests.clear();
+    notifications->managementConnected();
     management.stateOn(true);
     management.logOn(true);
     management.getStatus();
@@ -500,6 +531,7 @@ void MainWindow::setState(OpenVpnManagement::VpnState state)
     default: text = tr("Unknown"); break;
     }
     stateLabel->setText(tr("State: <b>%1</b>").arg(text));
+    notifications->stateChanged(state);
 }
 
 void MainWindow::setLog(const QString &log)
@@ -580,6 +612,7 @@ void MainWindow::updateStatus()
 void MainWindow::setStatus(const QStringList &status)
 {
     clientsTree->setStatus(status);
+    notifications->clientsListed(*clientsTree, serverAction->isChecked());
 }
 
 void MainWindow::clientDisconnect(const QString &cn)
@@ -668,6 +701,24 @@ void MainWindow::setAutoHoldRelease()
     setSetting(autoHoldReleaseKey, autoHoldReleaseAction->isChecked());
 }
 
+void MainWindow::setNotifications()
+{
+    setSetting(notificationsKey, notificationsAction->isChecked());
+    notifications->setEnabled(notificationsAction->isChecked());
+}
+
+void MainWindow::findSlot()
+{
+    // What Ctrl+F finds in depends on the tab in front.
+    if (tabWidget->currentWidget() == logPage)
+        findBar->open();
+}
+
+void MainWindow::saveLog()
+{
+    LogSaver(this).run(*terminal->document());
+}
+
 void MainWindow::setLangEn()
 {
     setSetting(languageKey, QStringLiteral("en"));
@@ -711,6 +762,7 @@ void MainWindow::managementLost()
     clientsTree->setDisconnectEnabled(false);
     killRequests.clear();
     managementPasswordWrong = false;
+    notifications->managementLost();
     // One button however many losses come before the next connection.
     if (reconnectButton->isHidden()) {
         statusBar()->addPermanentWidget(reconnectButton, 0);

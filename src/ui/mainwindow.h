@@ -12,6 +12,7 @@
 
 class AboutBox;
 class ClientListView;
+class LogFindBar;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -21,6 +22,7 @@ class QToolButton;
 class TerminalLogWriter;
 class TextTerminal;
 class UpdateAction;
+class VpnNotifications;
 
 // The program's only window: the router panel, OpenVPN's log and the list of VPN clients,
 // driven by the management connection to the router's OpenVPN and by the router's web
@@ -71,6 +73,9 @@ private slots:
     void setAppModeClient();
     void setAppModeServer();
     void setAutoHoldRelease();
+    void setNotifications();
+    void findSlot();
+    void saveLog();
     void setLangEn();
     void setLangPl();
     void openVpnTimeoutReached();
@@ -113,6 +118,9 @@ private:
     QAction *helpAction = nullptr;
     QAction *aboutAction = nullptr;
     QAction *reconnectAction = nullptr;
+    QAction *notificationsAction = nullptr;
+    QAction *findAction = nullptr;
+    QAction *saveLogAction = nullptr;
     UpdateAction *updateAction = nullptr;
     AboutBox *aboutBox = nullptr;
     QToolButton *updateButton = nullptr;
@@ -132,6 +140,9 @@ private:
     QTabWidget *tabWidget = nullptr;
     TextTerminal *terminal = nullptr;
     TerminalLogWriter *logWriter = nullptr;
+    QWidget *logPage = nullptr;
+    LogFindBar *findBar = nullptr;
+    VpnNotifications *notifications = nullptr;
     ClientListView *clientsTree = nullptr;
     // Names of the clients whose "kill" is on its way, oldest first: OpenVPN answers in order.
     QStringList killRequests;

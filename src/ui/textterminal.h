@@ -2,6 +2,8 @@
 
 #include <QTextEdit>
 
+class QTextBlock;
+class QTextCursor;
 class QWheelEvent;
 
 // The read-only, fixed-pitch log view. It follows new text to the bottom until the user
@@ -14,6 +16,14 @@ class TextTerminal final : public QTextEdit
 public:
     explicit TextTerminal(QWidget *parent = nullptr);
     Q_DISABLE_COPY_MOVE(TextTerminal)
+
+    // Scrolls the text at the cursor into the middle of the view unless it is in view
+    // already. Like a user's gesture, this decides whether the view goes on following new
+    // text: only while it ends at the very bottom.
+    void reveal(const QTextCursor &cursor);
+    // The line (block) at the height y of the viewport, the last one below the text. Found by
+    // halving: cursorForPosition() walks every line above it, thousands in a full log.
+    QTextBlock blockAt(int y) const;
 
 protected:
     void wheelEvent(QWheelEvent *event) override;

@@ -150,6 +150,7 @@ void tst_Install::controlFields_data()
     QTest::newRow("Depends on Qt Widgets") << "Depends" << ".*\\blibqt6widgets6 \\(>= 6\\.[^)]+\\).*";
     QTest::newRow("Depends on Qt Network") << "Depends" << ".*\\blibqt6network6 \\(>= 6\\.[^)]+\\).*";
     QTest::newRow("Depends on QtKeychain") << "Depends" << ".*\\blibqt6keychain1 \\(>= [^)]+\\).*";
+    QTest::newRow("Depends on Qt D-Bus") << "Depends" << ".*\\blibqt6dbus6 \\(>= 6\\.[^)]+\\).*";
     QTest::newRow("Depends on OpenSSL 3") << "Depends" << ".*\\blibssl3 \\(>= 3\\.[^)]+\\).*";
     // QtKeychain loads libsecret at run time to reach the Secret Service.
     QTest::newRow("Recommends libsecret") << "Recommends" << ".*\\blibsecret-1-0\\b.*";

@@ -120,7 +120,7 @@ void tst_PolishStartup::menus_data()
     QTest::addColumn<QStringList>("entries");
 
     QTest::newRow("General") << QByteArray("generalMenu") << "&Ogólne"
-                             << QStringList({"&Tryb", "&Język", QString(), "Zakończ"});
+                             << QStringList({"&Tryb", "&Język", "Powiadomienia", QString(), "Zapisz dziennik…", QString(), "Zakończ"});
     QTest::newRow("Mode") << QByteArray("modeMenu") << "&Tryb" << QStringList({"Podstawowy", "Klient", "Serwer"});
     QTest::newRow("Language") << QByteArray("languageMenu") << "&Język" << QStringList({"Angielski", "Polski"});
     QTest::newRow("Router") << QByteArray("routerMenu") << "&Router"
@@ -149,6 +149,8 @@ void tst_PolishStartup::actionsAndShortcuts()
     // The shortcuts go through the catalogue too and still work.
     QCOMPARE(action("exitAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     QCOMPARE(action("helpAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
+    QCOMPARE(action("saveLogAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    QCOMPARE(action("findAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
     QVERIFY(action("langPlAction")->isChecked());
     QVERIFY(!action("langEnAction")->isChecked());
     QCOMPARE(action("updateAction")->text(), QStringLiteral("Aktualizacja"));

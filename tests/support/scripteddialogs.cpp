@@ -132,6 +132,17 @@ QString ScriptedDialogs::getOpenFileName(QWidget *, const QString &caption, cons
     return answerInput(call, nullptr);
 }
 
+QString ScriptedDialogs::getSaveFileName(QWidget *, const QString &caption, const QString &dir,
+                                         const QString &filter)
+{
+    Call call;
+    call.kind = SaveFile;
+    call.title = caption;
+    call.initialText = dir;
+    call.filter = filter;
+    return answerInput(call, nullptr);
+}
+
 QString ScriptedDialogs::getExistingDirectory(QWidget *, const QString &caption, const QString &dir,
                                               QFileDialog::Options options)
 {

@@ -11,7 +11,7 @@
 class ScriptedDialogs final : public Dialogs
 {
 public:
-    enum Kind { Message, Text, OpenFile, Directory, Exec, Auth };
+    enum Kind { Message, Text, OpenFile, Directory, Exec, Auth, SaveFile };
 
     struct Call
     {
@@ -63,6 +63,8 @@ public:
     QString getText(QWidget *parent, const QString &title, const QString &label,
                     QLineEdit::EchoMode mode, const QString &text, bool *ok) override;
     QString getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                            const QString &filter) override;
+    QString getSaveFileName(QWidget *parent, const QString &caption, const QString &dir,
                             const QString &filter) override;
     QString getExistingDirectory(QWidget *parent, const QString &caption, const QString &dir,
                                  QFileDialog::Options options) override;

@@ -72,6 +72,8 @@ private slots:
     void language();
     void autoHoldRelease_data();
     void autoHoldRelease();
+    void notifications_data();
+    void notifications();
     void actions_data();
     void actions();
     void menus();
@@ -221,6 +223,33 @@ void tst_MainWindow::autoHoldRelease()
     QCOMPARE(QSettings().value(QStringLiteral("AutoHoldRelease")).toBool(), checked);
 }
 
+void tst_MainWindow::notifications_data()
+{
+    QTest::addColumn<QVariant>("stored");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("absent means on") << QVariant() << true;
+    QTest::newRow("false") << QVariant(false) << false;
+    QTest::newRow("true") << QVariant(true) << true;
+}
+
+void tst_MainWindow::notifications()
+{
+    QFETCH(QVariant, stored);
+    QFETCH(bool, checked);
+    if (stored.isValid())
+        QSettings().setValue(QStringLiteral("Notifications"), stored);
+    MainWindow window;
+    auto *action = child<QAction>(window, "notificationsAction");
+    QCOMPARE(action->isChecked(), checked);
+    // Nothing is written before the user chooses.
+    QCOMPARE(QSettings().contains(QStringLiteral("Notifications")), stored.isValid());
+
+    action->trigger();
+    QCOMPARE(QSettings().value(QStringLiteral("Notifications")).toBool(), !checked);
+    action->trigger();
+    QCOMPARE(QSettings().value(QStringLiteral("Notifications")).toBool(), checked);
+}
+
 void tst_MainWindow::actions_data()
 {
     QTest::addColumn<QString>("name");
@@ -242,6 +271,9 @@ void tst_MainWindow::actions_data()
     QTest::newRow("help") << "helpAction" << "Help" << QKeySequence(QStringLiteral("Ctrl+H")) << false << true;
     QTest::newRow("about") << "aboutAction" << "About" << QKeySequence() << false << true;
     QTest::newRow("reconnect") << "reconnectAction" << "Reconnect OpenVPN" << QKeySequence() << false << false;
+    QTest::newRow("notifications") << "notificationsAction" << "Notifications" << QKeySequence() << true << false;
+    QTest::newRow("save log") << "saveLogAction" << "Save log…" << QKeySequence(QStringLiteral("Ctrl+S")) << false << false;
+    QTest::newRow("find") << "findAction" << "Find" << QKeySequence(QStringLiteral("Ctrl+F")) << false << false;
 }
 
 void tst_MainWindow::actions()
@@ -279,6 +311,9 @@ void tst_MainWindow::menus()
         QStringLiteral("&General/&Mode/Server"),
         QStringLiteral("&General/&Language/English"),
         QStringLiteral("&General/&Language/Polish"),
+        QStringLiteral("&General/Notifications"),
+        QStringLiteral("&General/-"),
+        QStringLiteral("&General/Save log…"),
         QStringLiteral("&General/-"),
         QStringLiteral("&General/Exit"),
         QStringLiteral("&Router/Set IP address"),
