@@ -33,8 +33,10 @@ public:
 
     // The client's last line that a panel shows; empty while it had none.
     QString line;
+    // The IDs of the client's connections in the latest answer.
+    QList<qint64> clientIds;
     // In the answer being merged.
-    bool seen = true;
+    bool seen = false;
 };
 
 ClientRow *rowOf(QTreeWidgetItem *item)
@@ -56,6 +58,16 @@ QStringList ClientListView::clientNames() const
     for (int i = 0; i < topLevelItemCount(); ++i)
         names.append(topLevelItem(i)->data(0, nameRole).toString());
     return names;
+}
+
+QList<qint64> ClientListView::clientIds(const QString &name) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = topLevelItem(i);
+        if (item->data(0, nameRole).toString() == name)
+            return rowOf(item)->clientIds;
+    }
+    return {};
 }
 
 ClientStatusWidget *ClientListView::panelAt(int row) const
@@ -85,7 +97,12 @@ void ClientListView::setStatus(const QStringList &status)
             row = new ClientRow(client.commonName);
             added.append(row);
         }
-        row->seen = true;
+        if (!row->seen) {
+            row->seen = true;
+            row->clientIds.clear();
+        }
+        if (client.clientId >= 0)
+            row->clientIds.append(client.clientId);
         // Any other line leaves the row as it was.
         if (!ClientStatusWidget::showsLine(client.line))
             continue;

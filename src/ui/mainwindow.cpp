@@ -2,6 +2,7 @@
 
 #include "app/settingskeys.h"
 #include "app/startup.h"
+#include "management/peertext.h"
 #include "ui/clientlistview.h"
 #include "ui/configimport.h"
 #include "ui/dialogs.h"
@@ -579,12 +580,16 @@ void MainWindow::clientDisconnect(const QString &cn)
     // The row, and the name with it, may go while the question is open.
     const QString name = cn; // NOLINT(performance-unnecessary-copy-initialization): see above
     const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"),
-                                                    tr("Do you really want to disconnect %1?").arg(name),
+                                                    tr("Do you really want to disconnect %1?").arg(PeerText::shown(name)),
                                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes || !management.kill(name))
+    if (answer != QMessageBox::Yes)
         return;
-    killRequests.append(name);
-    management.getStatus();
+    // The connections of the name as the latest answer lists them.
+    const int sent = management.disconnectClient(name, clientsTree->clientIds(name));
+    for (int i = 0; i < sent; ++i)
+        killRequests.append(name);
+    if (sent > 0)
+        management.getStatus();
 }
 
 void MainWindow::killResponseSlot(const QString &resp)
@@ -594,7 +599,7 @@ void MainWindow::killResponseSlot(const QString &resp)
         return;
     Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"),
                                 tr("The client %1 was not disconnected. OpenVPN answered: %2")
-                                    .arg(name, resp.trimmed()));
+                                    .arg(PeerText::shown(name), PeerText::shown(resp.trimmed())));
 }
 
 void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
