@@ -451,6 +451,7 @@ void MainWindow::setFtpPass()
 
 void MainWindow::managementConnectedSlot()
 {
+    ++conversation;
     logWriter->clear();
     clientsTree->clearClients();
     clientsTree->setDisconnectEnabled(true);
@@ -545,24 +546,37 @@ void MainWindow::managementPasswordFailSlot()
 
 void MainWindow::privKeyPassword()
 {
-    bool ok = false;
-    const QString password = Dialogs::instance().getText(this, tr("Insert password"), tr("Private key password:"),
-                                                         QLineEdit::Password, QString(), &ok);
-    if (ok)
-        management.sendPrivKeyPassword(password, true);
-    else
-        management.close();
+    postPrompt([this] {
+        bool ok = false;
+        const QString password = Dialogs::instance().getText(this, tr("Insert password"), tr("Private key password:"),
+                                                             QLineEdit::Password, QString(), &ok);
+        if (ok)
+            management.sendPrivKeyPassword(password, true);
+        else
+            management.close();
+    });
 }
 
 void MainWindow::authData()
 {
-    QString username;
-    QString password;
-    if (Dialogs::instance().getAuthData(this, tr("User authentication"), tr("Username:"), username,
-                                        tr("Password:"), password))
-        management.sendAuthData(username, password, true);
-    else
-        management.close();
+    postPrompt([this] {
+        QString username;
+        QString password;
+        if (Dialogs::instance().getAuthData(this, tr("User authentication"), tr("Username:"), username,
+                                            tr("Password:"), password))
+            management.sendAuthData(username, password, true);
+        else
+            management.close();
+    });
+}
+
+void MainWindow::postPrompt(std::function<void()> prompt)
+{
+    const quint64 asking = conversation;
+    managementDialogs.post([this, asking, prompt = std::move(prompt)] {
+        if (asking == conversation)
+            prompt();
+    });
 }
 
 void MainWindow::updateStatus()
@@ -597,9 +611,8 @@ void MainWindow::killResponseSlot(const QString &resp)
     const QString name = killRequests.isEmpty() ? QString() : killRequests.takeFirst();
     if (!resp.startsWith(QLatin1String("ERROR:")))
         return;
-    Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"),
-                                tr("The client %1 was not disconnected. OpenVPN answered: %2")
-                                    .arg(PeerText::shown(name), PeerText::shown(resp.trimmed())));
+    postError(tr("The client %1 was not disconnected. OpenVPN answered: %2")
+                  .arg(PeerText::shown(name), PeerText::shown(resp.trimmed())));
 }
 
 void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
@@ -607,7 +620,12 @@ void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
     const QString text = type == OpenVpnManagement::MsgKill
                              ? tr("The name of this client is too long to be sent to OpenVPN. It was not disconnected.")
                              : tr("The text entered is too long to be sent to OpenVPN. Nothing was sent.");
-    Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text);
+    postError(text);
+}
+
+void MainWindow::postError(const QString &text)
+{
+    managementDialogs.post([this, text] { Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text); });
 }
 
 void MainWindow::helpSlot()
@@ -703,6 +721,7 @@ void MainWindow::openVpnDisconnected()
 
 void MainWindow::managementLost()
 {
+    ++conversation;
     holdReleaseButton->setEnabled(false);
     vpnRestartButton->setEnabled(false);
     clientsTree->setDisconnectEnabled(false);

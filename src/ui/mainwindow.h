@@ -2,6 +2,7 @@
 
 #include "management/openvpnmanagement.h"
 #include "router/pylonvpnhttpadmin.h"
+#include "ui/dialogqueue.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -92,6 +93,11 @@ private:
     void showLanguageChangedInfo();
     // The management connection is gone: what needs it is switched off, Reconnect is offered.
     void managementLost();
+    // Shows a prompt of the current management conversation once the line that asked for it
+    // has been handled; a conversation that has ended by then is not asked.
+    void postPrompt(std::function<void()> prompt);
+    // Shows an error about a management command once the reply that brought it is handled.
+    void postError(const QString &text);
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;
@@ -130,6 +136,10 @@ private:
     QStringList killRequests;
     // OpenVPN has asked again for the management password: the last one was wrong.
     bool managementPasswordWrong = false;
+    // Counts management conversations: changes when one comes up and when one is lost.
+    quint64 conversation = 0;
+    // The boxes and prompts that answer management events.
+    DialogQueue managementDialogs;
     PylonVpnHttpAdmin routerAdmin;
     OpenVpnManagement management;
 };
