@@ -75,6 +75,7 @@ private:
     bool showRow(Panel &panel);
     void release(Panel &panel);
     void placePanels();
+    // True when a row's height or the column's width changed, which moves the panels.
     bool placePanelsOnce();
     // The size of a panel that shows a client line, or none.
     QSize panelSize(bool blank);

@@ -130,6 +130,8 @@ private slots:
     void clientIds_data();
     void clientIds();
     void namesAreTheirBytes();
+    void valuesAreNeverCut_data();
+    void valuesAreNeverCut();
 };
 
 void tst_ClientListView::initTestCase()
@@ -496,6 +498,56 @@ void tst_ClientListView::namesAreTheirBytes()
         QCOMPARE(requested.size(), 1);
         QCOMPARE(QtTelnet::bytesFromLine(requested.takeFirst().first().toString()), names.at(row));
     }
+}
+
+void tst_ClientListView::valuesAreNeverCut_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("width");
+
+    QTest::newRow("an ordinary client, wide enough")
+        << QStringLiteral("CLIENT_LIST,client1,198.51.100.7:50108,10.8.0.6,,100,200,x,1262304000,UNDEF,0,0,AES-256-GCM") << 500;
+    QTest::newRow("a long address, narrow")
+        << QStringLiteral("CLIENT_LIST,client1,udp6:[2001:db8:85a3::8a2e:370:7334]:50108,10.8.0.6,,100,200,x,1262304000,UNDEF,0,0,AES-256-GCM")
+        << 300;
+    QTest::newRow("a long name")
+        << QStringLiteral("CLIENT_LIST,%1,172.31.200.12:50108,10.8.0.6,,100,200,x,1262304000,UNDEF,0,0,AES-256-GCM")
+               .arg(QString(60, u'n'))
+        << 500;
+    QTest::newRow("big byte counts, narrow")
+        << QStringLiteral("CLIENT_LIST,client1,172.31.200.12:50108,10.8.0.6,,123456789012345,987654321098765,x,1262304000,UNDEF,0,0,AES-256-GCM")
+        << 250;
+}
+
+// However narrow the list, a panel shows each value whole: the panel keeps the width it needs
+// and the list scrolls sideways.
+void tst_ClientListView::valuesAreNeverCut()
+{
+    QFETCH(QString, line);
+    QFETCH(int, width);
+    ClientListView view;
+    QVERIFY(shown(view, QSize(width, 300)));
+    view.setStatus(answer({header26, line, line26(QStringLiteral("client2"), 2)}));
+    QCoreApplication::processEvents();
+    for (int row = 0; row < 2; ++row) {
+        const ClientStatusWidget *panel = view.panelAt(row);
+        QVERIFY(panel);
+        for (const QLabel *label : panel->findChildren<QLabel *>()) {
+            QVERIFY2(label->width() >= label->sizeHint().width(),
+                     qPrintable(QStringLiteral("%1: %2 of %3 pixels").arg(label->text()).arg(label->width()).arg(label->sizeHint().width())));
+        }
+        const QPushButton *button = panel->findChild<QPushButton *>(QStringLiteral("disconnectButton"));
+        QVERIFY(button->width() >= button->sizeHint().width());
+        QVERIFY(panel->rect().contains(button->geometry()));
+    }
+    // Scrolled to the far side, the end of the widest panel is on screen.
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    int right = 0;
+    for (int row = 0; row < 2; ++row)
+        right = qMax(right, view.panelAt(row)->geometry().right());
+    QVERIFY2(right < view.viewport()->width(), qPrintable(QStringLiteral("%1 of %2").arg(right).arg(view.viewport()->width())));
+    QCOMPARE(rowsInView(view).size(), 2);
 }
 
 QTEST_MAIN(tst_ClientListView)
