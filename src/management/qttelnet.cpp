@@ -1,7 +1,6 @@
 #include "management/qttelnet.h"
 
 #include <QByteArrayView>
-#include <QStringDecoder>
 #include <QTcpSocket>
 
 #include <cstring>
@@ -57,8 +56,13 @@ constexpr const char *lineTooLong = QT_TRANSLATE_NOOP("QtTelnet", "The peer sent
 // character it is, where the library would drop it.
 QString fromUtf8(const char *data, qsizetype size)
 {
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
-    return decoder.decode(QByteArrayView(data, size));
+    constexpr QByteArrayView byteOrderMark("\xef\xbb\xbf");
+    qsizetype marks = 0;
+    while (QByteArrayView(data + 3 * marks, size - 3 * marks).startsWith(byteOrderMark))
+        ++marks;
+    if (marks == 0)
+        return QString::fromUtf8(data, size);
+    return QString(marks, QChar(0xfeff)) + QString::fromUtf8(data + 3 * marks, size - 3 * marks);
 }
 
 // The length of the well-formed UTF-8 sequence at the start of bytes, 0 when there is none.
