@@ -67,6 +67,11 @@ private:
     // Shows the window and waits until the start-up commands were answered.
     bool open();
     QList<ScriptedDialogs::Call> questions() const;
+    // Opens the window in server mode, the client list in front, on a peer that lists one
+    // client of that name and refuses to disconnect "client1"; the list, or nullptr.
+    ClientListView *openWithAClient(const QString &name, int timeout = shortTimeout);
+    // Presses the first client's Disconnect, the question answered Yes.
+    void disconnectFirstClient(ClientListView *list);
 };
 
 bool tst_MainWindowFaults::show(int timeout)
@@ -78,6 +83,23 @@ bool tst_MainWindowFaults::show(int timeout)
 bool tst_MainWindowFaults::open()
 {
     return show() && MainWindowFixture::open();
+}
+
+ClientListView *tst_MainWindowFaults::openWithAClient(const QString &name, int timeout)
+{
+    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({ScriptedOpenVpnPeer::clientLine26(name, 1)});
+    peer->setAnswer(QStringLiteral("kill \"client1\""), "ERROR: common name 'client1' not found\r\n");
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
+    if (!show(timeout))
+        return nullptr;
+    ClientListView *list = showClients();
+    return MainWindowFixture::open() && QTest::qWaitFor([list] { return list->panelAt(0) != nullptr; }) ? list : nullptr;
+}
+
+void tst_MainWindowFaults::disconnectFirstClient(ClientListView *list)
+{
+    dialogs->answerButton(QMessageBox::Yes);
+    QTest::mouseClick(list->panelAt(0)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
 }
 
 QList<ScriptedDialogs::Call> tst_MainWindowFaults::questions() const
@@ -183,13 +205,8 @@ void tst_MainWindowFaults::dialogsLeaveTheRepliesFlowing()
 {
     QFETCH(QString, cause);
     QFETCH(QString, title);
-    const QString name = cause == QLatin1String("too long") ? QString(300, u'n') : QStringLiteral("client1");
-    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({ScriptedOpenVpnPeer::clientLine26(name, 1)});
-    peer->setAnswer(QStringLiteral("kill \"client1\""), "ERROR: common name 'client1' not found\r\n");
-    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
-    QVERIFY(show());
-    ClientListView *list = showClients();
-    QVERIFY(MainWindowFixture::open());
+    ClientListView *list = openWithAClient(cause == QLatin1String("too long") ? QString(300, u'n') : QStringLiteral("client1"));
+    QVERIFY(list);
     OpenVpnManagement &management = MainWindowTestAccess::management(*window);
     MainWindowTestAccess::statusTimer(*window).setInterval(100);
     QSignalSpy statusAnswers(&management, &OpenVpnManagement::statusResponse);
@@ -213,9 +230,7 @@ void tst_MainWindowFaults::dialogsLeaveTheRepliesFlowing()
         dialogs->answerAuth(QStringLiteral("bob"), QStringLiteral("pa55"));
         peer->send(">PASSWORD:Need 'Auth' username/password\r\n");
     } else {
-        QTRY_VERIFY(list->panelAt(0));
-        dialogs->answerButton(QMessageBox::Yes);
-        QTest::mouseClick(list->panelAt(0)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+        disconnectFirstClient(list);
     }
     QTRY_VERIFY(dialogs->titles().contains(title));
     QVERIFY(leftOpen);
@@ -249,12 +264,8 @@ void tst_MainWindowFaults::linesBeforeTheCloseAreShown()
 {
     QFETCH(int, count);
     QFETCH(QString, openDialog);
-    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({ScriptedOpenVpnPeer::clientLine26(QStringLiteral("client1"), 1)});
-    peer->setAnswer(QStringLiteral("kill \"client1\""), "ERROR: common name 'client1' not found\r\n");
-    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
-    QVERIFY(show(60000));
-    ClientListView *list = showClients();
-    QVERIFY(MainWindowFixture::open());
+    ClientListView *list = openWithAClient(QStringLiteral("client1"), 60000);
+    QVERIFY(list);
 
     QByteArray burst;
     for (int i = 0; i < count; ++i)
@@ -275,9 +286,7 @@ void tst_MainWindowFaults::linesBeforeTheCloseAreShown()
             shownWhileOpen = QTest::qWaitFor([&] { return logText().endsWith(last); }, 60000);
     };
     if (openDialog == QLatin1String("Error")) {
-        QTRY_VERIFY(list->panelAt(0));
-        dialogs->answerButton(QMessageBox::Yes);
-        QTest::mouseClick(list->panelAt(0)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+        disconnectFirstClient(list);
     } else {
         peer->send(burst);
         peer->closeConnection();
