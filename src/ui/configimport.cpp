@@ -1,6 +1,6 @@
 #include "ui/configimport.h"
 
-#include "app/settingskeys.h"
+#include "common/settingskeys.h"
 #include "router/configextractor.h"
 #include "ui/dialogs.h"
 #include "ui/ftpprogressdialog.h"

@@ -1,7 +1,7 @@
 #include "ui/mainwindow.h"
 
-#include "app/settingskeys.h"
-#include "app/startup.h"
+#include "common/settingskeys.h"
+#include "common/version.h"
 #include "management/peertext.h"
 #include "ui/clientlistview.h"
 #include "ui/configimport.h"
@@ -72,7 +72,7 @@ const QString publisherUrl = QStringLiteral("http://www.pylon-router.example/");
 QString aboutHeading()
 {
     return QStringLiteral("<h2 style=\"color: #0080FF\">%1 %2</h2>")
-        .arg(Startup::applicationName(), Startup::applicationVersion());
+        .arg(QString(Version::applicationName), QString(Version::applicationVersion));
 }
 
 } // namespace
@@ -80,7 +80,7 @@ QString aboutHeading()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
-    setWindowTitle(Startup::applicationName());
+    setWindowTitle(QString(Version::applicationName));
     setWindowIcon(QIcon(QStringLiteral(":img/pylon_router_032.png")));
 
     if (!QSettings().contains(appModeKey))
@@ -174,8 +174,9 @@ void MainWindow::createActions()
     aboutAction->setIcon(QIcon(QStringLiteral(":img/info.png")));
     reconnectAction = newAction(tr("Reconnect OpenVPN"), "reconnectAction", &MainWindow::openVpnReconnect);
 
-    updateAction = new UpdateAction(QStringLiteral("pylon"), Startup::applicationName(), Startup::applicationVersion(),
-                                    QStringLiteral("0"), this, QLatin1String(updateServerBaseUrl));
+    updateAction = new UpdateAction(QStringLiteral("pylon"), QString(Version::applicationName),
+                                    QString(Version::applicationVersion), QStringLiteral("0"), this,
+                                    QLatin1String(updateServerBaseUrl));
     updateAction->setObjectName(QStringLiteral("updateAction"));
     connect(updateAction, &UpdateAction::updateAvaliable, this, &MainWindow::setUpdateIconSlot);
     connect(updateAction, &UpdateAction::triggered, this, &MainWindow::updateSlot);
