@@ -51,7 +51,6 @@ bool isAscii(const char *data, qsizetype size)
 constexpr const char *unidentifiedError = QT_TRANSLATE_NOOP("QtTelnet", "An unidentified error occurred.");
 constexpr const char *lineTooLong = QT_TRANSLATE_NOOP("QtTelnet", "The peer sent a line longer than %1 bytes. The connection was closed.");
 
-
 // UTF-8 as the library decodes it, except that a byte order mark at the start is kept as the
 // character it is, where the library would drop it.
 QString fromUtf8(const char *data, qsizetype size)
@@ -131,6 +130,7 @@ bool escapedAt(QStringView text, qsizetype at)
 {
     return QtTelnet::isEscapedByte(text[at].unicode()) && (at == 0 || !text[at - 1].isHighSurrogate());
 }
+
 } // namespace
 
 QtTelnet::QtTelnet(QObject *parent)

@@ -54,7 +54,10 @@ public:
     // different texts, and a text goes back as the very bytes it came from.
     static constexpr char16_t escapedByteBase = 0xDC00;
     // Whether a character that is not the second half of a surrogate pair stands for a byte.
-    static constexpr bool isEscapedByte(char16_t c) { return c >= escapedByteBase + 0x80 && c <= escapedByteBase + 0xff; }
+    static constexpr bool isEscapedByte(char16_t c)
+    {
+        return c >= escapedByteBase + 0x80 && c <= escapedByteBase + 0xff;
+    }
     // One received line as text, cut before a NUL: decoded as UTF-8, each byte that is not
     // part of valid UTF-8 escaped.
     static QString lineFromBytes(const char *data, qsizetype size);

@@ -594,8 +594,8 @@ void MainWindow::clientDisconnect(const QString &cn)
 {
     // The row, and the name with it, may go while the question is open.
     const QString name = cn; // NOLINT(performance-unnecessary-copy-initialization): see above
-    const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"),
-                                                    tr("Do you really want to disconnect %1?").arg(PeerText::shown(name)),
+    const QString question = tr("Do you really want to disconnect %1?").arg(PeerText::shown(name));
+    const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"), question,
                                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
@@ -626,7 +626,8 @@ void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
 
 void MainWindow::postError(const QString &text)
 {
-    managementDialogs.post([this, text] { Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text); });
+    managementDialogs.post(
+        [this, text] { Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text); });
 }
 
 void MainWindow::helpSlot()

@@ -132,7 +132,8 @@ private:
     TextTerminal *terminal = nullptr;
     TerminalLogWriter *logWriter = nullptr;
     ClientListView *clientsTree = nullptr;
-    // Names of the clients whose "kill" is on its way, oldest first: OpenVPN answers in order.
+    // Names of the clients whose "kill" or "client-kill" is on its way, one per command, oldest
+    // first: OpenVPN answers in order.
     QStringList killRequests;
     // OpenVPN has asked again for the management password: the last one was wrong.
     bool managementPasswordWrong = false;
