@@ -195,6 +195,7 @@ int run(const QString &mode, int rate, double seconds)
 
     std::atomic<int> done{0};
     std::vector<std::thread> floods;
+    floods.reserve(devices.size());
     const double start = now();
     for (const std::string &device : devices)
         floods.emplace_back(flood, device, rate, seconds, std::ref(done));
