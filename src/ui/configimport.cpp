@@ -1,6 +1,6 @@
 #include "ui/configimport.h"
 
-#include "app/settingskeys.h"
+#include "common/settingskeys.h"
 #include "router/configextractor.h"
 #include "router/routerpasswordstore.h"
 #include "ui/dialogs.h"

@@ -1,6 +1,6 @@
 #include "ui/vpnnotifications.h"
 
-#include "app/settingskeys.h"
+#include "common/settingskeys.h"
 #include "ui/clientlistview.h"
 
 #include <QSettings>
