@@ -49,10 +49,12 @@ public:
     // once per line: a list that is neither filtered nor sorted never reads it.
     void updateKeys()
     {
-        if (!rowKeys)
+        if (!rowKeys) {
             rowKeys.emplace(data(0, nameRole).toString(), appeared);
-        if (!keysCurrent)
-            rowKeys->setLine(shownLine);
+            filterStale = true;
+        }
+        if (!keysCurrent && rowKeys->setLine(shownLine))
+            filterStale = true;
         keysCurrent = true;
     }
     // Up to date after updateKeys().
@@ -69,6 +71,10 @@ public:
     QList<qint64> clientIds;
     // In the answer being merged.
     bool seen = false;
+    // Whether the filter lets the row through; the row is hidden while not.
+    bool passes = true;
+    // The keys the filter reads changed since it last read them.
+    bool filterStale = true;
 
 private:
     QString shownLine;
@@ -169,7 +175,7 @@ void ClientListView::setStatus(const QStringList &status)
     if (rowOrder != ClientRowKeys::AnswerOrder)
         sortRows();
     if (isFiltered())
-        filterRows();
+        filterRows(false);
 
     for (Panel &panel : panels) {
         if (panel.item && panel.line != rowOf(panel.item)->line())
@@ -194,7 +200,7 @@ void ClientListView::setFilter(const QString &text)
     if (folded == filter)
         return;
     filter = folded;
-    filterRows();
+    filterRows(true);
     // The clients found are a list of their own: it is read from its top.
     scrollToTop();
     placePanels();
@@ -435,19 +441,23 @@ void ClientListView::sortRows()
         sortItems(0, Qt::AscendingOrder);
 }
 
-void ClientListView::filterRows()
+void ClientListView::filterRows(bool refilter)
 {
+    const bool filtered = isFiltered();
     matchingRows = 0;
     for (int i = 0; i < topLevelItemCount(); ++i) {
         ClientRow *row = rowOf(topLevelItem(i));
-        bool match = true;
-        if (isFiltered()) {
+        if (filtered)
             row->updateKeys();
-            match = row->keys().matches(filter);
+        if (refilter || row->filterStale) {
+            const bool passes = !filtered || row->keys().matches(filter);
+            row->filterStale = !filtered;
+            if (passes != row->passes) {
+                row->passes = passes;
+                setRowHidden(i, QModelIndex(), !passes);
+            }
         }
-        if (isRowHidden(i, QModelIndex()) == match)
-            setRowHidden(i, QModelIndex(), !match);
-        matchingRows += int(match);
+        matchingRows += int(row->passes);
     }
 }
 

@@ -94,7 +94,9 @@ private:
     // The size of a panel that shows a client line, or none.
     QSize panelSize(bool blank);
     void sortRows();
-    void filterRows();
+    // Hides the rows the filter does not let through and shows the others: all rows anew, or
+    // (after a merge) those whose name or addresses changed.
+    void filterRows(bool refilter);
 
     QList<Panel> panels;
     // Never shown: measures the rows that have no panel.

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include <array>
+#include <limits>
 
 namespace {
 
@@ -29,15 +30,36 @@ const QCollator &nameCollator()
     return collator;
 }
 
+// A count or a time: decimal digits, white space around them allowed; 0 for anything else
+// (and for a number beyond 64 bits).
 quint64 number(QStringView field)
 {
-    return field.trimmed().toULongLong();
+    field = field.trimmed();
+    quint64 value = 0;
+    for (const QChar c : field) {
+        const char16_t digit = c.unicode() - u'0';
+        if (digit > 9 || value > (std::numeric_limits<quint64>::max() - digit) / 10)
+            return 0;
+        value = value * 10 + digit;
+    }
+    return value;
 }
 
 // Negative when a comes first in an order from the biggest down.
 int descending(quint64 a, quint64 b)
 {
     return a > b ? -1 : int(a < b);
+}
+
+// Takes the field into the text and its folded form unless the text holds it already; true
+// when it changed.
+bool take(QString &text, QString &folded, QStringView field)
+{
+    if (field == text)
+        return false;
+    text = field.toString();
+    folded = text.toCaseFolded();
+    return true;
 }
 
 } // namespace
@@ -49,22 +71,25 @@ ClientRowKeys::ClientRowKeys(const QString &name, quint64 appeared)
 {
 }
 
-void ClientRowKeys::setLine(QStringView line)
+bool ClientRowKeys::setLine(QStringView line)
 {
+    // Split by hand: this runs for every client line that changed, thousands per poll.
     std::array<QStringView, clientLineFields> fields;
-    qsizetype count = 0;
-    for (const QStringView field : line.tokenize(QLatin1Char(','))) {
-        if (count < clientLineFields)
-            fields[size_t(count)] = field;
-        ++count;
+    qsizetype from = 0;
+    for (QStringView &field : fields) {
+        const qsizetype comma = from < 0 ? -1 : line.indexOf(QLatin1Char(','), from);
+        field = from < 0 ? QStringView() : line.mid(from, comma < 0 ? -1 : comma - from);
+        from = comma < 0 ? -1 : comma + 1;
     }
-    if (count != clientLineFields)
+    // Eight fields exactly, or none at all.
+    if (from >= 0 || fields.back().isNull())
         fields = {};
-    foldedRealAddress = fields[2].toString().toCaseFolded();
-    foldedVpnAddress = fields[3].toString().toCaseFolded();
     sentBytes = number(fields[4]);
     receivedBytes = number(fields[5]);
     connectedSince = number(fields[7]);
+    // Most lines only bring new byte counts.
+    const bool realChanged = take(realAddress, foldedRealAddress, fields[2]);
+    return take(vpnAddress, foldedVpnAddress, fields[3]) || realChanged;
 }
 
 QString ClientRowKeys::filterText(const QString &typed)

@@ -22,8 +22,9 @@ public:
     ClientRowKeys(const QString &name, quint64 appeared);
 
     // Reads a client line in the eight-field layout, as the panel shows it; any other line
-    // (or none) leaves the name alone, without addresses, and 0 for the numbers.
-    void setLine(QStringView line);
+    // (or none) leaves the name alone, without addresses, and 0 for the numbers. True when
+    // what matches() reads changed.
+    bool setLine(QStringView line);
 
     // The text typed into the filter as matches() takes it; empty for no filter.
     static QString filterText(const QString &typed);
@@ -39,6 +40,8 @@ private:
 
     QString shownName;
     QString foldedName;
+    QString realAddress;
+    QString vpnAddress;
     QString foldedRealAddress;
     QString foldedVpnAddress;
     quint64 appeared = 0;

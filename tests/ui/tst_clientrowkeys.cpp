@@ -53,6 +53,8 @@ void tst_ClientRowKeys::matches_data()
     QTest::newRow("hidden character passes for nothing") << QStringLiteral("a\u200Bb") << QString() << "ab" << false;
     QTest::newRow("line the panel does not show: the name only") << "Alice" << QStringLiteral("CLIENT_LIST,Alice,198.51.100.7:1")
                                                                  << "198.51" << false;
+    QTest::newRow("nine fields: the name only") << "Alice" << alice + QStringLiteral(",x") << "10.8" << false;
+    QTest::newRow("empty fields") << "Alice" << QStringLiteral("CLIENT_LIST,Alice,,10.8.0.6,,,,") << "10.8.0.6" << true;
 }
 
 void tst_ClientRowKeys::matches()
@@ -94,6 +96,14 @@ void tst_ClientRowKeys::before_data()
                                                    << client("b", 2, 99, 2) << false;
     QTest::newRow("received bytes: a tie keeps the answer order") << int(ClientRowKeys::ReceivedBytesOrder) << "b"
                                                                   << client("b", 1, 7, 1) << "a" << client("a", 2, 7, 2) << true;
+    QTest::newRow("sent bytes: white space around the count") << int(ClientRowKeys::SentBytesOrder) << "a"
+                                                               << QStringLiteral("CLIENT_LIST,a,r,v, 10 ,1,x,1") << "b" << client("b", 9, 1, 1)
+                                                               << false;
+    QTest::newRow("sent bytes: what is not a count counts as 0") << int(ClientRowKeys::SentBytesOrder) << "a" << client("a", 1, 1, 1)
+                                                                 << "b" << QStringLiteral("CLIENT_LIST,b,r,v,9x,1,x,1") << false;
+    QTest::newRow("sent bytes: beyond 64 bits counts as 0") << int(ClientRowKeys::SentBytesOrder) << "a" << client("a", 1, 1, 1)
+                                                            << "b" << QStringLiteral("CLIENT_LIST,b,r,v,18446744073709551616,1,x,1")
+                                                            << false;
     QTest::newRow("no line counts as nothing moved") << int(ClientRowKeys::SentBytesOrder) << "a" << client("a", 1, 1, 1) << "b"
                                                      << QString() << false;
 }
