@@ -139,6 +139,8 @@ void ClientListView::setStatus(const QStringList &status)
             first = row;
     }
 
+    // The filter and the orders read a line best while it is at hand.
+    const bool keysWanted = isFiltered() || rowOrder != ClientRowKeys::AnswerOrder;
     QList<QTreeWidgetItem *> added;
     for (const ClientListParser::Client &client : ClientListParser::parse(status)) {
         ClientRow *&row = rows[client.commonName];
@@ -157,6 +159,8 @@ void ClientListView::setStatus(const QStringList &status)
             continue;
         const bool wasBlank = row->line().isEmpty();
         row->setLine(client.line);
+        if (keysWanted)
+            row->updateKeys();
         if (wasBlank && row->treeWidget())
             row->setSizeHint(0, panelSize(false));
     }
