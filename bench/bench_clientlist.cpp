@@ -6,6 +6,8 @@
 // Per size: the first fill (every row new); polls with the same clients where nothing changed,
 // where 10 clients' byte counts changed and where every client's did (as on a busy server);
 // paging down through the list with the scroll bar; and an answer without clients (all leave).
+// Then, at 5,000 clients: keystrokes into the filter field (the text set, through to the list
+// shown anew), and polls with a filter and an order set beside the same polls without.
 #include "support/mainwindowtestaccess.h"
 #include "support/scripteddialogs.h"
 #include "support/testsettings.h"
@@ -14,7 +16,9 @@
 #include "ui/mainwindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTabWidget>
@@ -109,6 +113,11 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+double worst(const std::vector<double> &values)
+{
+    return *std::max_element(values.begin(), values.end());
+}
+
 // The median all-in time of merging these answers one after the other.
 double steady(ClientListView &list, const std::vector<QStringList> &answers)
 {
@@ -132,10 +141,11 @@ int main(int argc, char *argv[])
     // The list is fed here; the window must not go looking for a router.
     MainWindowTestAccess::initTimer(window)->stop();
     auto *list = window.findChild<ClientListView *>(QStringLiteral("clientsTree"));
+    auto *page = window.findChild<QWidget *>(QStringLiteral("clientsPage"));
     auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
-    if (!list || !tabs)
+    if (!list || !page || !tabs)
         return 1;
-    tabs->setCurrentWidget(list);
+    tabs->setCurrentWidget(page);
     window.resize(800, 600);
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
@@ -187,5 +197,42 @@ int main(int argc, char *argv[])
     }
     std::printf("1000 clients, first fill: %.1f ms merge + %.1f ms events + %.1f ms paint\n", first1000.step,
                 first1000.events, first1000.paint);
+
+    // The filter and the order at the biggest size.
+    auto *field = window.findChild<QLineEdit *>(QStringLiteral("clientFilterField"));
+    auto *orderBox = window.findChild<QComboBox *>(QStringLiteral("clientOrderBox"));
+    if (!field || !orderBox)
+        return 1;
+    constexpr int big = sizes[std::size(sizes) - 1];
+    constexpr int pollRounds = 10;
+    int round = 1000;
+    const auto polls = [&](Change change) {
+        std::vector<QStringList> answers;
+        for (int i = 0; i < pollRounds; ++i)
+            answers.push_back(statusAnswer(big, ++round, change));
+        return steady(*list, answers);
+    };
+    merge(*list, statusAnswer(big, 0, Change::None));
+    const double plainTen = polls(Change::Ten);
+    const double plainAll = polls(Change::All);
+
+    // A name typed and taken back a character at a time, then an address.
+    std::vector<double> keystrokes;
+    for (const QString &word : {QStringLiteral("client4321"), QStringLiteral("198.51.7.1")}) {
+        for (qsizetype length = 1; length <= word.size(); ++length)
+            keystrokes.push_back(measure(*list, [&] { field->setText(word.left(length)); }).total());
+        for (qsizetype length = word.size() - 1; length >= 0; --length)
+            keystrokes.push_back(measure(*list, [&] { field->setText(word.left(length)); }).total());
+    }
+    field->setText(QStringLiteral("client1"));
+    const int shown = list->shownCount();
+    orderBox->setCurrentIndex(orderBox->findText(QStringLiteral("Sent bytes")));
+    const double filteredTen = polls(Change::Ten);
+    const double filteredAll = polls(Change::All);
+    std::printf("%d clients, filter keystroke all-in: median %.1f ms, worst %.1f ms (%zu keystrokes)\n", big,
+                median(keystrokes), worst(keystrokes), keystrokes.size());
+    std::printf("%d clients, poll all-in: %10s %12s\n", big, "10 changed", "all changed");
+    std::printf("  no filter, answer order    %10.1f %12.1f\n", plainTen, plainAll);
+    std::printf("  filter (%4d shown), sent  %10.1f %12.1f\n", shown, filteredTen, filteredAll);
     return 0;
 }

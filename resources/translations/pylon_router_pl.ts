@@ -48,6 +48,61 @@
     </message>
 </context>
 <context>
+    <name>ClientListBar</name>
+    <message>
+        <source>Filter clients</source>
+        <translation>Filtruj klientów</translation>
+    </message>
+    <message>
+        <source>&amp;Filter:</source>
+        <translation>&amp;Filtr:</translation>
+    </message>
+    <message>
+        <source>Order of the clients</source>
+        <translation>Kolejność klientów</translation>
+    </message>
+    <message>
+        <source>As OpenVPN lists them</source>
+        <translation>Jak wymienia je OpenVPN</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Nazwa</translation>
+    </message>
+    <message>
+        <source>Connected since</source>
+        <translation>Połączony od</translation>
+    </message>
+    <message>
+        <source>Sent bytes</source>
+        <translation>Wysłane bajty</translation>
+    </message>
+    <message>
+        <source>Received bytes</source>
+        <translation>Odebrane bajty</translation>
+    </message>
+    <message>
+        <source>&amp;Order:</source>
+        <translation>&amp;Kolejność:</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1 of %n clients</source>
+        <translation>
+            <numerusform>%1 z %n klienta</numerusform>
+            <numerusform>%1 z %n klientów</numerusform>
+            <numerusform>%1 z %n klientów</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n clients</source>
+        <translation>
+            <numerusform>%n klient</numerusform>
+            <numerusform>%n klientów</numerusform>
+            <numerusform>%n klientów</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>ClientStatusWidget</name>
     <message>
         <source>Disconnect</source>

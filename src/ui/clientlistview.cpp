@@ -10,6 +10,8 @@
 #include <QScopedValueRollback>
 #include <QStyleOptionViewItem>
 
+#include <optional>
+
 namespace {
 
 // Roles of a row's item in column 0.
@@ -25,8 +27,10 @@ constexpr int placeRounds = 3;
 class ClientRow final : public QTreeWidgetItem
 {
 public:
-    explicit ClientRow(const QString &name)
+    // The appeared-th row the list made.
+    ClientRow(const QString &name, quint64 appeared)
         : QTreeWidgetItem(UserType)
+        , appeared(appeared)
     {
         setFlags(Qt::ItemIsEnabled);
         setData(0, seenRole, true);
@@ -34,11 +38,49 @@ public:
     }
 
     // The client's last line that a panel shows; empty while it had none.
-    QString line;
+    const QString &line() const { return shownLine; }
+    void setLine(const QString &line)
+    {
+        shownLine = line;
+        keysCurrent = false;
+    }
+
+    // What the filter and the orders read is made from the line only when one of them asks,
+    // once per line: a list that is neither filtered nor sorted never reads it.
+    void updateKeys()
+    {
+        if (!rowKeys) {
+            rowKeys.emplace(data(0, nameRole).toString(), appeared);
+            filterStale = true;
+        }
+        if (!keysCurrent && rowKeys->setLine(shownLine))
+            filterStale = true;
+        keysCurrent = true;
+    }
+    // Up to date after updateKeys().
+    const ClientRowKeys &keys() const { return *rowKeys; }
+
+    // In the list's order; the list brings both rows' keys up to date before it sorts them.
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const auto *list = static_cast<const ClientListView *>(treeWidget());
+        return keys().before(static_cast<const ClientRow &>(other).keys(), list->order());
+    }
+
     // The IDs of the client's connections in the latest answer.
     QList<qint64> clientIds;
     // In the answer being merged.
     bool seen = false;
+    // Whether the filter lets the row through; the row is hidden while not.
+    bool passes = true;
+    // The keys the filter reads changed since it last read them.
+    bool filterStale = true;
+
+private:
+    QString shownLine;
+    quint64 appeared;
+    std::optional<ClientRowKeys> rowKeys;
+    bool keysCurrent = false;
 };
 
 ClientRow *rowOf(QTreeWidgetItem *item)
@@ -78,6 +120,11 @@ ClientStatusWidget *ClientListView::panelAt(int row) const
     return at < 0 ? nullptr : panels.at(at).widget;
 }
 
+int ClientListView::shownCount() const
+{
+    return isFiltered() ? matchingRows : topLevelItemCount();
+}
+
 void ClientListView::setStatus(const QStringList &status)
 {
     // Mark and sweep, keyed by the name; the first row of a name is the one that counts.
@@ -92,11 +139,13 @@ void ClientListView::setStatus(const QStringList &status)
             first = row;
     }
 
+    // The filter and the orders read a line best while it is at hand.
+    const bool keysWanted = isFiltered() || rowOrder != ClientRowKeys::AnswerOrder;
     QList<QTreeWidgetItem *> added;
     for (const ClientListParser::Client &client : ClientListParser::parse(status)) {
         ClientRow *&row = rows[client.commonName];
         if (!row) {
-            row = new ClientRow(client.commonName);
+            row = new ClientRow(client.commonName, rowsMade++);
             added.append(row);
         }
         if (!row->seen) {
@@ -106,10 +155,12 @@ void ClientListView::setStatus(const QStringList &status)
         if (client.clientId >= 0)
             row->clientIds.append(client.clientId);
         // Any other line leaves the row as it was.
-        if (!ClientStatusWidget::showsLine(client.line))
+        if (!ClientStatusWidget::showsLine(client.line) || client.line == row->line())
             continue;
-        const bool wasBlank = row->line.isEmpty();
-        row->line = client.line;
+        const bool wasBlank = row->line().isEmpty();
+        row->setLine(client.line);
+        if (keysWanted)
+            row->updateKeys();
         if (wasBlank && row->treeWidget())
             row->setSizeHint(0, panelSize(false));
     }
@@ -123,21 +174,51 @@ void ClientListView::setStatus(const QStringList &status)
     }
     // Rows are as high as their panels; rows without one as high as a panel would be.
     for (QTreeWidgetItem *item : std::as_const(added))
-        item->setSizeHint(0, panelSize(rowOf(item)->line.isEmpty()));
+        item->setSizeHint(0, panelSize(rowOf(item)->line().isEmpty()));
     addTopLevelItems(added);
+    if (rowOrder != ClientRowKeys::AnswerOrder)
+        sortRows();
+    if (isFiltered())
+        filterRows(false);
 
     for (Panel &panel : panels) {
-        if (panel.item && panel.line != rowOf(panel.item)->line)
+        if (panel.item && panel.line != rowOf(panel.item)->line())
             showRow(panel);
     }
     placePanels();
     viewport()->update();
+    emit countChanged();
 }
 
 void ClientListView::clearClients()
 {
     // The panels are released by reset().
     clear();
+    matchingRows = 0;
+    emit countChanged();
+}
+
+void ClientListView::setFilter(const QString &text)
+{
+    const QString folded = ClientRowKeys::filterText(text);
+    if (folded == filter)
+        return;
+    filter = folded;
+    filterRows(true);
+    // The clients found are a list of their own: it is read from its top.
+    scrollToTop();
+    placePanels();
+    emit countChanged();
+}
+
+void ClientListView::setOrder(ClientRowKeys::Order order)
+{
+    if (order == rowOrder)
+        return;
+    rowOrder = order;
+    sortRows();
+    scrollToTop();
+    placePanels();
 }
 
 void ClientListView::setDisconnectEnabled(bool enabled)
@@ -189,11 +270,13 @@ void ClientListView::showEvent(QShowEvent *event)
 bool ClientListView::focusNextPrevChild(bool next)
 {
     // Only the rows in view have buttons to go to: the next row is brought into view first.
+    // Rows the filter hides are passed over.
     const Panel *from = panelWithFocus();
     if (from && disconnectEnabled) {
-        const int row = indexOfTopLevelItem(from->item) + (next ? 1 : -1);
-        if (row >= 0 && row < topLevelItemCount()) {
-            QTreeWidgetItem *item = topLevelItem(row);
+        const QModelIndex index = indexFromItem(from->item);
+        const QModelIndex to = next ? indexBelow(index) : indexAbove(index);
+        if (to.isValid()) {
+            QTreeWidgetItem *item = itemFromIndex(to);
             scrollToItem(item);
             placePanels();
             if (const Panel *to = panelOf(item)) {
@@ -249,7 +332,7 @@ ClientListView::Panel &ClientListView::freePanel()
 
 bool ClientListView::showRow(Panel &panel)
 {
-    panel.line = rowOf(panel.item)->line;
+    panel.line = rowOf(panel.item)->line();
     // A panel comes from other rows: what it showed there must not stay.
     if (panel.line.isEmpty())
         panel.widget->clearStatus();
@@ -287,21 +370,17 @@ bool ClientListView::placePanelsOnce()
     if (!isVisible())
         return false;
 
-    // Asking for a position lays the rows out first, when that is due.
+    // Asking for a position lays the rows out first, when that is due. The rows the filter
+    // hides are passed over.
     QList<QTreeWidgetItem *> inView;
-    const QModelIndex top = indexAt(QPoint(0, 0));
-    if (top.isValid()) {
-        const int bottom = viewport()->height();
-        for (int row = top.row(); row < topLevelItemCount(); ++row) {
-            QTreeWidgetItem *item = topLevelItem(row);
-            if (visualItemRect(item).top() >= bottom)
-                break;
-            inView.append(item);
-        }
-    }
+    const int bottom = viewport()->height();
+    for (QModelIndex index = indexAt(QPoint(0, 0)); index.isValid() && visualRect(index).top() < bottom;
+         index = indexBelow(index))
+        inView.append(itemFromIndex(index));
 
+    // A row the filter hides gives its panel up, and the focus with it.
     const Panel *focused = panelWithFocus();
-    const QTreeWidgetItem *focusedItem = focused ? focused->item : nullptr;
+    const QTreeWidgetItem *focusedItem = focused && !focused->item->isHidden() ? focused->item : nullptr;
     for (Panel &panel : panels) {
         if (panel.item && panel.item != focusedItem && !inView.contains(panel.item))
             release(panel);
@@ -348,6 +427,42 @@ bool ClientListView::placePanelsOnce()
         itemDelegateForIndex(index)->updateEditorGeometry(panelOf(focusedItem)->widget, option, index);
     }
     return heightChanged || widthChanged;
+}
+
+void ClientListView::sortRows()
+{
+    // Qt sorts stably, starting from the rows' present order: a row moves only when its value
+    // changed, and ties keep their places. A list in order already is left alone, which spares
+    // the view laying out thousands of rows again.
+    bool sorted = true;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        ClientRow *row = rowOf(topLevelItem(i));
+        row->updateKeys();
+        if (i > 0 && *row < *topLevelItem(i - 1))
+            sorted = false;
+    }
+    if (!sorted)
+        sortItems(0, Qt::AscendingOrder);
+}
+
+void ClientListView::filterRows(bool refilter)
+{
+    const bool filtered = isFiltered();
+    matchingRows = 0;
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        ClientRow *row = rowOf(topLevelItem(i));
+        if (filtered)
+            row->updateKeys();
+        if (refilter || row->filterStale) {
+            const bool passes = !filtered || row->keys().matches(filter);
+            row->filterStale = !filtered;
+            if (passes != row->passes) {
+                row->passes = passes;
+                setRowHidden(i, QModelIndex(), !passes);
+            }
+        }
+        matchingRows += int(row->passes);
+    }
 }
 
 QSize ClientListView::panelSize(bool blank)

@@ -3,6 +3,7 @@
 #include "common/settingskeys.h"
 #include "common/version.h"
 #include "management/peertext.h"
+#include "ui/clientlistbar.h"
 #include "ui/clientlistview.h"
 #include "ui/configimport.h"
 #include "ui/dialogs.h"
@@ -275,11 +276,11 @@ void MainWindow::createTabs()
     tabWidget->addTab(createTerminal(), tr("Log"));
     createClientsTree();
     if (appMode() == serverMode) {
-        tabWidget->addTab(clientsTree, tr("Status"));
+        tabWidget->addTab(clientsPage, tr("Status"));
     } else {
         // Kept by the window while no tab shows it, so it never lives without an owner.
-        clientsTree->setParent(this);
-        clientsTree->hide();
+        clientsPage->setParent(this);
+        clientsPage->hide();
     }
     tabWidget->setTabPosition(QTabWidget::East);
     setCentralWidget(tabWidget);
@@ -375,7 +376,18 @@ QWidget *MainWindow::createClientsTree()
     clientsTree->setObjectName(QStringLiteral("clientsTree"));
     clientsTree->setHeaderLabels({tr("VPN Clients")});
     connect(clientsTree, &ClientListView::disconnectRequested, this, &MainWindow::clientDisconnect);
-    return clientsTree;
+
+    // The filter and the order above the list; below them the list is as it was.
+    clientsPage = new QWidget;
+    clientsPage->setObjectName(QStringLiteral("clientsPage"));
+    clientsBar = new ClientListBar(clientsTree);
+    clientsBar->setObjectName(QStringLiteral("clientsBar"));
+    auto *layout = new QVBoxLayout(clientsPage);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(clientsBar);
+    layout->addWidget(clientsTree);
+    return clientsPage;
 }
 
 void MainWindow::createAboutBox()
@@ -717,8 +729,8 @@ void MainWindow::setAppModeServer()
 {
     setSetting(appModeKey, serverMode);
     sendConfigButton->hide();
-    if (tabWidget->indexOf(clientsTree) < 0)
-        tabWidget->insertTab(statusTabIndex, clientsTree, tr("Status"));
+    if (tabWidget->indexOf(clientsPage) < 0)
+        tabWidget->insertTab(statusTabIndex, clientsPage, tr("Status"));
 }
 
 void MainWindow::setAutoHoldRelease()
@@ -737,6 +749,8 @@ void MainWindow::findSlot()
     // What Ctrl+F finds in depends on the tab in front.
     if (tabWidget->currentWidget() == logPage)
         findBar->open();
+    else if (tabWidget->currentWidget() == clientsPage)
+        clientsBar->focusFilter();
 }
 
 void MainWindow::saveLog()

@@ -12,6 +12,7 @@
 #include <memory>
 
 class AboutBox;
+class ClientListBar;
 class ClientListView;
 class LogFindBar;
 class QAction;
@@ -150,6 +151,9 @@ private:
     LogFindBar *findBar = nullptr;
     VpnNotifications *notifications = nullptr;
     ClientListView *clientsTree = nullptr;
+    // The Status tab: the list and the controls above it.
+    QWidget *clientsPage = nullptr;
+    ClientListBar *clientsBar = nullptr;
     // Names of the clients whose "kill" or "client-kill" is on its way, one per command, oldest
     // first: OpenVPN answers in order.
     QStringList killRequests;

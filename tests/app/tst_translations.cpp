@@ -30,6 +30,7 @@ private:
         QString source;
         QString comment;       // disambiguation; part of the key
         QString translation;
+        QStringList numerusForms; // of a text that depends on a number, one per form of the language
         QString type;          // "unfinished", "vanished", "obsolete" or empty
         QString key() const { return context + QLatin1Char('|') + source + QLatin1Char('|') + comment; }
     };
@@ -113,7 +114,14 @@ QList<tst_Translations::Message> tst_Translations::read(const QString &fileName,
                     message.comment = xml.readElementText();
                 } else if (xml.name() == QLatin1String("translation")) {
                     message.type = xml.attributes().value(QLatin1String("type")).toString();
-                    message.translation = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                    while (xml.readNext() != QXmlStreamReader::EndElement || xml.name() != QLatin1String("translation")) {
+                        if (xml.isCharacters())
+                            message.translation += xml.text();
+                        else if (xml.isStartElement() && xml.name() == QLatin1String("numerusform"))
+                            message.numerusForms.append(xml.readElementText());
+                        if (xml.atEnd())
+                            break;
+                    }
                 } else {
                     xml.skipCurrentElement();
                 }
@@ -188,11 +196,21 @@ void tst_Translations::everyTextIsTranslated_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("translation");
     QTest::addColumn<QString>("type");
+    // The number of forms of a text that depends on a number, one row per form; 0 for others.
+    QTest::addColumn<int>("forms");
 
     for (const Message &message : std::as_const(refreshed)) {
         QString row = message.context + QLatin1String(": ") + message.source;
         row.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-        QTest::newRow(qPrintable(row)) << message.context << message.source << message.translation << message.type;
+        if (message.numerusForms.isEmpty()) {
+            QTest::newRow(qPrintable(row)) << message.context << message.source << message.translation << message.type << 0;
+            continue;
+        }
+        for (qsizetype form = 0; form < message.numerusForms.size(); ++form) {
+            QTest::addRow("%s [form %lld]", qPrintable(row), qlonglong(form))
+                << message.context << message.source << message.numerusForms.at(form) << message.type
+                << int(message.numerusForms.size());
+        }
     }
 }
 
@@ -202,9 +220,15 @@ void tst_Translations::everyTextIsTranslated()
     QFETCH(QString, source);
     QFETCH(QString, translation);
     QFETCH(QString, type);
+    QFETCH(int, forms);
 
     QVERIFY2(type.isEmpty(), qPrintable(QLatin1String("translation is ") + type));
     QVERIFY2(!translation.trimmed().isEmpty(), "no translation");
+    // Polish has three forms for a number: 1, 2 to 4 (22 to 24...), and the rest; each shows it.
+    if (forms > 0) {
+        QCOMPARE(forms, 3);
+        QVERIFY(translation.contains(QLatin1String("%n")));
+    }
     // The values put into the text must all find their place.
     QCOMPARE(placeMarkers(translation), placeMarkers(source));
     // Texts that are glued to a value keep their spacing and line breaks.

@@ -71,14 +71,15 @@ bool MainWindowFixture::show()
 ClientListView *MainWindowFixture::showClients()
 {
     auto *list = child<ClientListView>(*window, "clientsTree");
+    auto *page = child<QWidget>(*window, "clientsPage");
     auto *tabs = child<QTabWidget>(*window, "tabWidget");
     auto *serverMode = child<QAction>(*window, "serverAction");
-    if (!list || !tabs || !serverMode)
+    if (!list || !page || !tabs || !serverMode)
         return nullptr;
     // Only the server mode has the tab.
-    if (tabs->indexOf(list) < 0)
+    if (tabs->indexOf(page) < 0)
         serverMode->trigger();
-    tabs->setCurrentWidget(list);
+    tabs->setCurrentWidget(page);
     return list;
 }
 

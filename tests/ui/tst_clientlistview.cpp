@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -100,6 +101,32 @@ QStringList rows(const ClientListView &view, QList<int> which = {})
     return result;
 }
 
+// The names of the rows the filter lets through, in their order; a row it hides must have no
+// panel.
+QStringList shownNames(const ClientListView &view)
+{
+    const QStringList names = view.clientNames();
+    QStringList result;
+    for (int row = 0; row < names.size(); ++row) {
+        if (!view.topLevelItem(row)->isHidden())
+            result.append(names.at(row));
+        else if (view.panelAt(row))
+            return {QStringLiteral("hidden row %1 has a panel").arg(row)};
+    }
+    return result;
+}
+
+// "a0", "b0", "a1", "b1"... with these byte counts.
+QStringList pairs(int count, const std::function<int(int)> &bytes)
+{
+    QStringList lines{header26};
+    for (int i = 0; i < count; ++i) {
+        lines.append(line26(QStringLiteral("a%1").arg(i), bytes(2 * i)));
+        lines.append(line26(QStringLiteral("b%1").arg(i), bytes(2 * i + 1)));
+    }
+    return answer(lines);
+}
+
 // Shows the list at that size and waits until it is on screen.
 bool shown(ClientListView &view, QSize size = QSize(500, 600))
 {
@@ -132,6 +159,11 @@ private slots:
     void namesAreTheirBytes();
     void valuesAreNeverCut_data();
     void valuesAreNeverCut();
+    void filterAndOrder_data();
+    void filterAndOrder();
+    void pollKeepsFilterOrderScrollAndFocus();
+    void tabSkipsHiddenRows_data();
+    void tabSkipsHiddenRows();
 };
 
 void tst_ClientListView::initTestCase()
@@ -548,6 +580,154 @@ void tst_ClientListView::valuesAreNeverCut()
         right = qMax(right, view.panelAt(row)->geometry().right());
     QVERIFY2(right < view.viewport()->width(), qPrintable(QStringLiteral("%1 of %2").arg(right).arg(view.viewport()->width())));
     QCOMPARE(rowsInView(view).size(), 2);
+}
+
+void tst_ClientListView::filterAndOrder_data()
+{
+    QTest::addColumn<QString>("filter");
+    // The first order is chosen before the answers come, the others after.
+    QTest::addColumn<QList<int>>("orders");
+    QTest::addColumn<QList<QStringList>>("answers");
+    QTest::addColumn<QStringList>("shown");
+
+    const auto client = [](const char *name, int bytes) { return line26(QLatin1String(name), bytes); };
+    const QList<int> answerOrder{ClientRowKeys::AnswerOrder};
+    const QList<int> sent{ClientRowKeys::SentBytesOrder};
+    const QStringList abc{header26, client("a1", 5), client("bob", 7), client("a2", 6)};
+    QTest::newRow("filter on the name") << "A" << answerOrder << QList<QStringList>{answer(abc)} << QStringList{"a1", "a2"};
+    // line26() gives a client of an n-letter name 127.0.0.1:4n and 10.88.0.n.
+    QTest::newRow("filter on the real address") << "0.1:43" << answerOrder << QList<QStringList>{answer(abc)} << QStringList{"bob"};
+    QTest::newRow("filter on the VPN address") << "10.88.0.2" << answerOrder << QList<QStringList>{answer(abc)}
+                                               << QStringList{"a1", "a2"};
+    QTest::newRow("filter without a match") << "carol" << answerOrder << QList<QStringList>{answer(abc)} << QStringList{};
+    QTest::newRow("filter on clients that come later")
+        << "a" << answerOrder << QList<QStringList>{answer({header26, client("bob", 1)}), answer(abc)} << QStringList{"a1", "a2"};
+    QTest::newRow("a client whose line changes leaves the filter")
+        << "10.88.0.3" << answerOrder
+        << QList<QStringList>{answer(abc),
+                              answer({header26, client("a1", 5), QStringLiteral("CLIENT_LIST,bob,1.2.3.4:5,10.0.0.1,,1,2,x,1,UNDEF,0,0,AES-256-GCM"), client("a2", 6)})}
+        << QStringList{};
+    QTest::newRow("sent bytes, biggest first") << "" << sent << QList<QStringList>{answer(abc)} << QStringList{"bob", "a2", "a1"};
+    QTest::newRow("received bytes, biggest first") << "" << QList<int>{ClientRowKeys::ReceivedBytesOrder}
+                                                   << QList<QStringList>{answer(abc)} << QStringList{"bob", "a2", "a1"};
+    QTest::newRow("name") << "" << QList<int>{ClientRowKeys::NameOrder}
+                          << QList<QStringList>{answer({header26, client("client10", 1), client("client2", 1), client("Bob", 1)})}
+                          << QStringList{"Bob", "client2", "client10"};
+    QTest::newRow("connected since, all alike: the answer order")
+        << "" << QList<int>{ClientRowKeys::ConnectedSinceOrder} << QList<QStringList>{answer(abc)} << QStringList{"a1", "bob", "a2"};
+    QTest::newRow("a new client goes to its place") << "" << sent
+                                                    << QList<QStringList>{answer({header26, client("x", 1), client("z", 3)}),
+                                                                          answer({header26, client("x", 1), client("z", 3), client("y", 2)})}
+                                                    << QStringList{"z", "y", "x"};
+    QTest::newRow("a poll moves only the row whose value changed")
+        << "" << sent
+        << QList<QStringList>{answer({header26, client("p", 4), client("q", 3), client("r", 2), client("s", 1)}),
+                              answer({header26, client("p", 4), client("q", 3), client("r", 2), client("s", 9)})}
+        << QStringList{"s", "p", "q", "r"};
+    QTest::newRow("ties go back to the answer order")
+        << "" << sent
+        << QList<QStringList>{answer({header26, client("x", 1), client("y", 1), client("z", 1)}),
+                              answer({header26, client("x", 1), client("y", 1), client("z", 5)}),
+                              answer({header26, client("x", 1), client("y", 1), client("z", 1)})}
+        << QStringList{"x", "y", "z"};
+    QTest::newRow("filter and order together") << "a" << sent << QList<QStringList>{answer(abc)} << QStringList{"a2", "a1"};
+    QTest::newRow("back to the answer order")
+        << "" << QList<int>{ClientRowKeys::SentBytesOrder, ClientRowKeys::NameOrder, ClientRowKeys::AnswerOrder}
+        << QList<QStringList>{answer(abc), answer({header26, client("bob", 7), client("a2", 6), client("a1", 5), client("a0", 9)})}
+        << QStringList{"a1", "bob", "a2", "a0"};
+}
+
+void tst_ClientListView::filterAndOrder()
+{
+    QFETCH(QString, filter);
+    QFETCH(QList<int>, orders);
+    QFETCH(QList<QStringList>, answers);
+    QFETCH(QStringList, shown);
+
+    ClientListView view;
+    QVERIFY(::shown(view));
+    view.setFilter(filter);
+    view.setOrder(ClientRowKeys::Order(orders.takeFirst()));
+    for (const QStringList &status : std::as_const(answers))
+        view.setStatus(status);
+    for (const int order : std::as_const(orders))
+        view.setOrder(ClientRowKeys::Order(order));
+    QCOMPARE(shownNames(view), shown);
+    QCOMPARE(view.shownCount(), shown.size());
+    // The shown rows are in view, each under a panel that shows its client.
+    const QList<int> inView = rowsInView(view);
+    QStringList panelNames;
+    for (const QString &row : inView.isEmpty() ? QStringList() : rows(view, inView))
+        panelNames.append(row.section(QLatin1Char('|'), 0, 0));
+    QCOMPARE(panelNames, shown);
+}
+
+// A poll on a filtered, ordered list that the user scrolled, with the focus in a row: the
+// row whose value changed moves, nothing else does.
+void tst_ClientListView::pollKeepsFilterOrderScrollAndFocus()
+{
+    ClientListView view;
+    QVERIFY(shown(view, QSize(500, 300)));
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    view.setFilter(QStringLiteral("a"));
+    view.setOrder(ClientRowKeys::SentBytesOrder);
+    view.setStatus(pairs(30, [](int i) { return 10 * i; }));
+    QStringList expected;
+    for (int i = 29; i >= 0; --i)
+        expected.append(QStringLiteral("a%1").arg(i));
+    QCOMPARE(shownNames(view), expected);
+
+    const QStringList names = view.clientNames();
+    view.scrollToItem(view.topLevelItem(names.indexOf(QStringLiteral("a20"))), QAbstractItemView::PositionAtTop);
+    QCoreApplication::processEvents();
+    const int scrolled = view.verticalScrollBar()->value();
+    QVERIFY(scrolled > 0);
+    QPushButton *button = disconnectButton(view, names.indexOf(QStringLiteral("a19")));
+    QVERIFY(button);
+    button->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), button);
+
+    // a17 (below the focused row) and b3 (hidden) send more than anyone.
+    view.setStatus(pairs(30, [](int i) { return i == 2 * 17 || i == 2 * 3 + 1 ? 100000 : 10 * i; }));
+    QCoreApplication::processEvents();
+    expected.move(expected.indexOf(QStringLiteral("a17")), 0);
+    QCOMPARE(shownNames(view), expected);
+    QCOMPARE(view.verticalScrollBar()->value(), scrolled);
+    const int focusedRow = view.clientNames().indexOf(QStringLiteral("a19"));
+    QCOMPARE(QApplication::focusWidget(), disconnectButton(view, focusedRow));
+    QVERIFY(rowsInView(view).contains(focusedRow));
+}
+
+void tst_ClientListView::tabSkipsHiddenRows_data()
+{
+    QTest::addColumn<bool>("forward");
+    QTest::newRow("Tab") << true;
+    QTest::newRow("Backtab") << false;
+}
+
+// Tab goes from one shown row to the next one shown, past the rows in view.
+void tst_ClientListView::tabSkipsHiddenRows()
+{
+    QFETCH(bool, forward);
+    ClientListView view;
+    QVERIFY(shown(view, QSize(500, 300)));
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    view.setStatus(pairs(15, [](int i) { return i; }));
+    view.setFilter(QStringLiteral("B"));
+    const QStringList names = view.clientNames();
+    const int first = forward ? 0 : 14;
+    view.scrollToItem(view.topLevelItem(names.indexOf(QStringLiteral("b%1").arg(first))));
+    QCoreApplication::processEvents();
+    disconnectButton(view, names.indexOf(QStringLiteral("b%1").arg(first)))->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(QApplication::focusWidget());
+
+    for (int step = 1; step < 15; ++step) {
+        QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab);
+        QCoreApplication::processEvents();
+        const int row = names.indexOf(QStringLiteral("b%1").arg(forward ? step : 14 - step));
+        QVERIFY2(rowsInView(view).contains(row), qPrintable(QString::number(row)));
+        QCOMPARE(QApplication::focusWidget(), disconnectButton(view, row));
+    }
 }
 
 QTEST_MAIN(tst_ClientListView)

@@ -167,8 +167,12 @@ void tst_MainWindow::modeAtStart()
     QCOMPARE(tabTexts(window), tabs);
     QCOMPARE(!child<QPushButton>(window, "sendConfigButton")->isHidden(), sendConfigShown);
     QCOMPARE(QSettings().value(QStringLiteral("AppMode")).toString(), storedAfter);
-    if (tabs.size() == 3)
-        QCOMPARE(child<QTabWidget>(window, "tabWidget")->widget(2), child<QTreeWidget>(window, "clientsTree"));
+    if (tabs.size() == 3) {
+        // The Status tab: the list under its filter and order.
+        QWidget *page = child<QTabWidget>(window, "tabWidget")->widget(2);
+        QCOMPARE(page, child<QWidget>(window, "clientsPage"));
+        QCOMPARE(child<QTreeWidget>(window, "clientsTree")->parentWidget(), page);
+    }
     QCOMPARE(child<QTreeWidget>(window, "clientsTree")->headerItem()->text(0), QStringLiteral("VPN Clients"));
     QCOMPARE(child<QTreeWidget>(window, "clientsTree")->columnCount(), 1);
 }
@@ -396,6 +400,7 @@ void tst_MainWindow::modeSwitch()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *tabs = child<QTabWidget>(window, "tabWidget");
     auto *tree = child<QTreeWidget>(window, "clientsTree");
+    auto *page = child<QWidget>(window, "clientsPage");
     auto *sendConfig = child<QPushButton>(window, "sendConfigButton");
 
     for (const QString &step : steps) {
@@ -406,7 +411,7 @@ void tst_MainWindow::modeSwitch()
         const bool server = mode == QLatin1String("server");
         QCOMPARE(tabs->count(), server ? 3 : 2);
         QCOMPARE(tabTexts(window).count(QStringLiteral("Status")), server ? 1 : 0);
-        QCOMPARE(tabs->indexOf(tree), server ? 2 : -1);
+        QCOMPARE(tabs->indexOf(page), server ? 2 : -1);
         QCOMPARE(!sendConfig->isHidden(), mode == QLatin1String("client"));
         if (server) {
             tabs->setCurrentIndex(2);
@@ -440,7 +445,7 @@ void tst_MainWindow::clientsTreeAlwaysOwned()
         tree = child<QTreeWidget>(window, "clientsTree");
         QVERIFY(tree);
         // Out of the tabs the list is never drawn over the window.
-        if (child<QTabWidget>(window, "tabWidget")->indexOf(tree) < 0)
+        if (child<QTabWidget>(window, "tabWidget")->indexOf(child<QWidget>(window, "clientsPage")) < 0)
             QVERIFY(!tree->isVisible());
     }
     QVERIFY(tree.isNull());

@@ -73,15 +73,18 @@ void tst_MainWindowLog::findKeyFollowsTheTab_data()
 {
     QTest::addColumn<QString>("tab");
     QTest::addColumn<bool>("opens");
-    QTest::newRow("Log") << "Log" << true;
-    QTest::newRow("Router") << "Router" << false;
-    QTest::newRow("Status") << "Status" << false;
+    // Whether the key takes the focus to the client list's filter instead.
+    QTest::addColumn<bool>("filters");
+    QTest::newRow("Log") << "Log" << true << false;
+    QTest::newRow("Router") << "Router" << false << false;
+    QTest::newRow("Status") << "Status" << false << true;
 }
 
 void tst_MainWindowLog::findKeyFollowsTheTab()
 {
     QFETCH(QString, tab);
     QFETCH(bool, opens);
+    QFETCH(bool, filters);
     QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
     QVERIFY(showQuietly());
     writeLog(5);
@@ -95,6 +98,8 @@ void tst_MainWindowLog::findKeyFollowsTheTab()
     QTest::keyClick(window.get(), Qt::Key_F, Qt::ControlModifier);
     auto *bar = child<LogFindBar>(*window, "findBar");
     QCOMPARE(bar->isVisible(), opens);
+    auto *filter = child<QLineEdit>(*window, "clientFilterField");
+    QCOMPARE(filter->hasFocus(), filters);
     if (!opens)
         return;
     auto *field = child<QLineEdit>(*bar, "findField");
