@@ -1,6 +1,7 @@
 #include "ui/vpnnotifications.h"
 
 #include "app/settingskeys.h"
+#include "ui/accessibleannouncer.h"
 #include "ui/clientlistview.h"
 
 #include <QSettings>
@@ -16,7 +17,10 @@ constexpr qsizetype listedNames = 10;
 VpnNotifications::VpnNotifications(QWidget *window, QObject *parent)
     : QObject(parent)
     , window(window)
+    , announcer(window ? new AccessibleAnnouncer(window) : nullptr)
 {
+    if (announcer)
+        announcer->setObjectName(QStringLiteral("announcer"));
 }
 
 void VpnNotifications::setEnabled(bool on)
@@ -114,6 +118,10 @@ QString VpnNotifications::routerText()
 
 void VpnNotifications::notify(const QString &summary, const QString &body)
 {
-    if (enabled && window && !window->isActiveWindow())
+    if (!enabled || !window)
+        return;
+    if (window->isActiveWindow())
+        announcer->announce(summary + QLatin1Char('\n') + body);
+    else
         sender.notify(summary, body);
 }

@@ -49,6 +49,7 @@ QWidget *AboutBox::createImagePage(const QString &name, QLabel *&logo, QLabel *&
     logo = new QLabel;
     logo->setObjectName(name + QLatin1String("Logo"));
     logo->setAlignment(Qt::AlignTop);
+    logo->setAccessibleName(tr("Pylon Router"));
 
     text = new QLabel;
     text->setObjectName(name + QLatin1String("Text"));
