@@ -1,6 +1,8 @@
 // Arbitrary plaintext as the document inside a configuration export: through the reader, then,
 // when it reads, through the extraction into a sandbox whose surroundings are watched. No
-// input may make the extractor write, or try to write, outside the chosen directory.
+// input may make the extractor write, or try to write, outside the chosen directory. The
+// reader, which decodes the contents on their way to the XML reader and takes the document in
+// pieces, has to give what the XML reader alone gives when it reads the whole document.
 #include "extractionsandbox.h"
 #include "fuzzcheck.h"
 
@@ -10,6 +12,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QXmlStreamReader>
 
 namespace {
 
@@ -20,6 +23,32 @@ void checkResult(const ConfigExport::Result &result)
         FUZZ_CHECK(result.login.isEmpty());
         FUZZ_CHECK(result.files.isEmpty());
     }
+}
+
+// The XML reader alone, with the whole document and every attribute value in full.
+ConfigExport::Result plainRead(const QByteArray &document)
+{
+    ConfigExport::Result result;
+    result.login = QStringLiteral("root");
+    QByteArray bytes = document;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QXmlStreamReader reader(&buffer);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (reader.name() == u"Router") {
+            result.login = attributes.value(QLatin1String("login")).toString();
+        } else if (reader.name() == u"File") {
+            result.files.append({attributes.value(QLatin1String("path")).toString(),
+                                 ConfigExport::decodeBase64(attributes.value(QLatin1String("content")))});
+        }
+    }
+    if (reader.hasError())
+        return ConfigExport::Result();
+    result.ok = true;
+    return result;
 }
 
 bool sameResult(const ConfigExport::Result &a, const ConfigExport::Result &b)
@@ -47,6 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const ConfigExport::Result result = ConfigExport::read(document);
     checkResult(result);
+    FUZZ_CHECK(sameResult(result, plainRead(document)));
+    ConfigExport::setChunkSizeForTesting(1 + qsizetype(size % 5));
+    FUZZ_CHECK(sameResult(result, ConfigExport::read(document)));
+    ConfigExport::setChunkSizeForTesting(0);
 
     // The same document as an export made with a password: Base64, cipher and reader in turn
     // give what the reader gives for the plaintext.

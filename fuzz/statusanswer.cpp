@@ -1,12 +1,17 @@
 // Arbitrary bytes as OpenVPN's answer to "status 2", cut into lines as the transport hands them
-// up (Latin-1, at line feeds, terminator kept, cut at a NUL), through the client list parser
-// that feeds the server-mode client list: CLIENT_LIST lines of any version, HEADER lines that
-// name the columns in any order, and whatever else. Only those two kinds of line may count,
-// every client row comes from a client line, and a row for the client panel has its eight
-// fields.
+// up (at line feeds, terminator kept, cut at a NUL, decoded by the transport), through the
+// client list parser that feeds the server-mode client list: CLIENT_LIST lines of any version,
+// HEADER lines that name the columns in any order, and whatever else. Every line's text goes
+// back as the bytes it came from, only those two kinds of line may count, every client row
+// comes from a client line, a row for the client panel has its eight fields, and a client's
+// name is shown differently from every other.
 #include "fuzzcheck.h"
 
 #include "management/clientlistparser.h"
+#include "management/peertext.h"
+#include "management/qttelnet.h"
+
+#include <QHash>
 
 #include <QStringList>
 
@@ -19,10 +24,10 @@ QStringList transportLines(QByteArrayView bytes)
         const qsizetype end = bytes.indexOf('\n');
         QByteArrayView line = end < 0 ? bytes : bytes.first(end + 1);
         bytes = bytes.sliced(line.size());
+        const QString text = QtTelnet::lineFromBytes(line.data(), line.size());
         const qsizetype nul = line.indexOf('\0');
-        if (nul >= 0)
-            line = line.first(nul);
-        lines.append(QString::fromLatin1(line.data(), line.size()));
+        FUZZ_CHECK(QtTelnet::bytesFromLine(text) == (nul < 0 ? line : line.first(nul)));
+        lines.append(text);
     }
     return lines;
 }
@@ -60,7 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(clients.size() <= clientLines);
     FUZZ_CHECK(sameClients(clients, ClientListParser::parse(relevant)));
 
+    QHash<QString, QString> shownNames;
     for (const ClientListParser::Client &client : clients) {
+        const QString shown = PeerText::shown(client.commonName);
+        FUZZ_CHECK(shownNames.value(shown, client.commonName) == client.commonName);
+        shownNames.insert(shown, client.commonName);
         // A bare CR inside a line is field text like any other; only the terminator goes.
         FUZZ_CHECK(!client.line.contains(u'\n'));
         if (client.line.isEmpty())

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
-#include "app/settingskeys.h"
-#include "app/version.h"
+#include "common/settingskeys.h"
+#include "common/version.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -19,6 +19,7 @@ const std::array<QString, 7> columnNames = {
     QStringLiteral("Connected Since (time_t)"),
 };
 constexpr int connectedSinceText = 5;
+const QString clientIdName = QStringLiteral("Client ID");
 
 // For each column of the eight-field layout (after CLIENT_LIST), its index in a client line of
 // this answer; -1 for a column the answer does not name.
@@ -29,15 +30,22 @@ ColumnMap eightFieldLayout()
     return {1, 2, 3, 4, 5, 6, 7};
 }
 
-// Reads the column names of a HEADER line. The HEADER line has one leading token ("HEADER")
-// more than the client lines, so HEADER field i is client field i - 1.
-bool headerColumns(const QString &line, ColumnMap &map)
+// The index in a client line of the column the HEADER line names so, or -1. The HEADER line
+// has one leading token ("HEADER") more than the client lines, so HEADER field i is client
+// field i - 1.
+int clientField(const QStringList &headerNames, const QString &name)
+{
+    const qsizetype at = headerNames.indexOf(name, 2);
+    return at < 0 ? -1 : int(at - 1);
+}
+
+// Reads the column names of a HEADER line.
+bool headerColumns(const QString &line, ColumnMap &map, int &clientIdAt)
 {
     const QStringList names = ClientListParser::withoutTerminator(line).split(QLatin1Char(','));
-    for (size_t column = 0; column < columnNames.size(); ++column) {
-        const qsizetype at = names.indexOf(columnNames[column], 2);
-        map[column] = at < 0 ? -1 : int(at - 1);
-    }
+    for (size_t column = 0; column < columnNames.size(); ++column)
+        map[column] = clientField(names, columnNames[column]);
+    clientIdAt = clientField(names, clientIdName);
     for (size_t column = 0; column < columnNames.size(); ++column) {
         if (map[column] < 0 && int(column) != connectedSinceText)
             return false;
@@ -63,11 +71,14 @@ QList<ClientListParser::Client> ClientListParser::parse(const QStringList &statu
 {
     ColumnMap map = eightFieldLayout();
     bool header = false;
+    int clientIdAt = -1;
     for (const QString &line : status) {
         if (line.startsWith(headerPrefix)) {
-            header = headerColumns(line, map);
-            if (!header)
+            header = headerColumns(line, map, clientIdAt);
+            if (!header) {
                 map = eightFieldLayout();
+                clientIdAt = -1;
+            }
             break;
         }
     }
@@ -89,6 +100,12 @@ QList<ClientListParser::Client> ClientListParser::parse(const QStringList &statu
 
         Client client;
         client.commonName = fields.at(keyField).toString();
+        if (clientIdAt >= 0 && clientIdAt < fields.size()) {
+            bool ok = false;
+            const qint64 id = fields.at(clientIdAt).toLongLong(&ok);
+            if (ok && id >= 0)
+                client.clientId = id;
+        }
         if (!header) {
             // The panel itself refuses lines of another length than eight.
             client.line = line.toString();

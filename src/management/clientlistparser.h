@@ -21,6 +21,9 @@ public:
         // The line in the eight-field layout, without line terminator; empty when the line
         // lacks a column the panel shows (the row is kept, its panel left as it was).
         QString line;
+        // The connection's client ID (OpenVPN 2.4 and later name a "Client ID" column), which
+        // "client-kill" takes; -1 when the answer gives none.
+        qint64 clientId = -1;
     };
 
     // Client lines in answer order. Lines that are no client lines, and client lines without a

@@ -108,6 +108,11 @@ bool repliesWithHistory(QStringView command)
     return lastWord != u"on" && lastWord != u"off";
 }
 
+bool killableByName(QStringView commonName)
+{
+    return !commonName.contains(u':');
+}
+
 QString singleLine(const QString &value)
 {
     QString line = value;

@@ -32,6 +32,11 @@ QStringView stateWord(QStringView line);
 // "log on all", "state 5", ...) rather than by a single line (the "on" and "off" forms).
 bool repliesWithHistory(QStringView command);
 
+// Whether "kill" reaches a client by this common name. OpenVPN reads an argument with a colon
+// as an address and port ("kill 198.51.100.7:1194"), quoted or not, and answers "error
+// parsing IP address".
+bool killableByName(QStringView commonName);
+
 // OpenVPN 2.6 collects a command line in a buffer of 1024 bytes (its CR is not kept, its LF
 // is): a line of up to 1023 bytes is taken whole. Of a longer one the first 1024 bytes are
 // thrown away, the next byte is lost, and whatever follows becomes a command of its own. No

@@ -197,6 +197,24 @@ bool OpenVpnManagement::kill(const QString &instance)
     return true;
 }
 
+bool OpenVpnManagement::clientKill(qint64 clientId)
+{
+    if (!conversationOpen() || clientId < 0)
+        return false;
+    prepareCommand(MsgKill, QStringLiteral("client-kill ") + QString::number(clientId));
+    return true;
+}
+
+int OpenVpnManagement::disconnectClient(const QString &commonName, const QList<qint64> &clientIds)
+{
+    if (ManagementProtocol::killableByName(commonName) || clientIds.isEmpty())
+        return kill(commonName) ? 1 : 0;
+    int queued = 0;
+    for (const qint64 id : clientIds)
+        queued += clientKill(id) ? 1 : 0;
+    return queued;
+}
+
 void OpenVpnManagement::sendHupSignal()
 {
     prepareCommand(MsgSighup, QStringLiteral("signal SIGHUP"));

@@ -84,6 +84,13 @@ public slots:
     void getStatus();
     // False when nothing was queued: no conversation is open, or the name is refused.
     bool kill(const QString &instance);
+    // Disconnects the connection with this client ID; false when nothing was queued.
+    bool clientKill(qint64 clientId);
+    // Disconnects every connection of a client: by its name ("kill"), or where OpenVPN would
+    // take the name for an address, by the IDs of its connections ("client-kill" each), when
+    // they are known. Returns how many commands were queued; each is answered by one
+    // killResponse().
+    int disconnectClient(const QString &commonName, const QList<qint64> &clientIds);
     void sendHupSignal();
     void sendTermSignal();
     void sendUsr1Signal();

@@ -51,6 +51,86 @@ bool isAscii(const char *data, qsizetype size)
 constexpr const char *unidentifiedError = QT_TRANSLATE_NOOP("QtTelnet", "An unidentified error occurred.");
 constexpr const char *lineTooLong = QT_TRANSLATE_NOOP("QtTelnet", "The peer sent a line longer than %1 bytes. The connection was closed.");
 
+// UTF-8 as the library decodes it, except that a byte order mark at the start is kept as the
+// character it is, where the library would drop it.
+QString fromUtf8(const char *data, qsizetype size)
+{
+    constexpr QByteArrayView byteOrderMark("\xef\xbb\xbf");
+    qsizetype marks = 0;
+    while (QByteArrayView(data + 3 * marks, size - 3 * marks).startsWith(byteOrderMark))
+        ++marks;
+    if (marks == 0)
+        return QString::fromUtf8(data, size);
+    return QString(marks, QChar(0xfeff)) + QString::fromUtf8(data + 3 * marks, size - 3 * marks);
+}
+
+// The length of the well-formed UTF-8 sequence at the start of bytes, 0 when there is none.
+// Only the shortest forms of U+0080 to U+10FFFF without the surrogates are well-formed.
+qsizetype sequenceLength(const uchar *bytes, qsizetype size)
+{
+    const uchar lead = bytes[0];
+    if (lead < 0x80)
+        return 1;
+    qsizetype length = 0;
+    // The range of the second byte; the others are 0x80 to 0xBF.
+    uchar low = 0x80;
+    uchar high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        if (lead == 0xe0)
+            low = 0xa0;
+        else if (lead == 0xed)
+            high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        if (lead == 0xf0)
+            low = 0x90;
+        else if (lead == 0xf4)
+            high = 0x8f;
+    } else {
+        return 0;
+    }
+    if (size < length || bytes[1] < low || bytes[1] > high)
+        return 0;
+    for (qsizetype i = 2; i < length; ++i) {
+        if (bytes[i] < 0x80 || bytes[i] > 0xbf)
+            return 0;
+    }
+    return length;
+}
+
+// Decodes a line that is not valid UTF-8 throughout: the well-formed runs as UTF-8, every
+// other byte escaped.
+QString escapedLine(const char *data, qsizetype size)
+{
+    const auto *bytes = reinterpret_cast<const uchar *>(data);
+    QString line;
+    line.reserve(size);
+    qsizetype run = 0;
+    qsizetype i = 0;
+    while (i < size) {
+        const qsizetype length = sequenceLength(bytes + i, size - i);
+        if (length > 0) {
+            i += length;
+            continue;
+        }
+        line += fromUtf8(data + run, i - run);
+        line += QChar(char16_t(QtTelnet::escapedByteBase + bytes[i]));
+        run = ++i;
+    }
+    line += fromUtf8(data + run, size - run);
+    return line;
+}
+
+// Whether a character at `at` stands for a byte: an escape that is not the second half of
+// a surrogate pair.
+bool escapedAt(QStringView text, qsizetype at)
+{
+    return QtTelnet::isEscapedByte(text[at].unicode()) && (at == 0 || !text[at - 1].isHighSurrogate());
+}
+
 } // namespace
 
 QtTelnet::QtTelnet(QObject *parent)
@@ -103,37 +183,25 @@ QString QtTelnet::lineFromBytes(const char *data, qsizetype size)
         size = static_cast<const char *>(nul) - data;
     if (isAscii(data, size))
         return QString::fromLatin1(data, size);
-    // OpenVPN writes UTF-8, but passes on bytes that others sent it (a user name) unchanged.
     const QByteArrayView bytes(data, size);
     if (bytes.isValidUtf8())
-        return QString::fromUtf8(bytes);
-    QString line;
-    line.reserve(size * 2);
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        line += QChar(c);
-        if (c >= 0x80)
-            line += QChar(latin1Mark);
-    }
-    return line;
+        return fromUtf8(data, size);
+    return escapedLine(data, size);
 }
 
 QByteArray QtTelnet::bytesFromLine(QStringView text)
 {
-    if (!text.contains(QChar(latin1Mark)))
-        return text.toUtf8();
-    QByteArray bytes;
-    bytes.reserve(text.size() * 3);
     qsizetype from = 0;
-    for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c < 0x80 || c > 0xff || text.at(i + 1).unicode() != latin1Mark)
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!escapedAt(text, i))
             continue;
         bytes += text.sliced(from, i - from).toUtf8();
-        bytes += char(c);
-        from = i + 2;
-        ++i;
+        bytes += char(text[i].unicode() - escapedByteBase);
+        from = i + 1;
     }
+    if (from == 0)
+        return text.toUtf8();
     bytes += text.sliced(from).toUtf8();
     return bytes;
 }

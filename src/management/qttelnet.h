@@ -8,10 +8,10 @@
 class QTcpSocket;
 
 // A line-oriented TCP transport: bytes in are handed up as whole lines (terminator kept), one
-// list per read event; text out is written as lines ending in CR LF. A line is read as UTF-8
-// when it is valid UTF-8 and byte by byte as Latin-1 otherwise; either way the text can be
-// written back as the bytes it was read from (see lineFromBytes). No option negotiation of any
-// kind takes place.
+// list per read event; text out is written as lines ending in CR LF. A line is read as UTF-8,
+// and each byte of it that is not part of valid UTF-8 stands in the text for itself (see
+// lineFromBytes), so that the text is written back as exactly the bytes it was read from. No
+// option negotiation of any kind takes place.
 //
 // A read event hands up at most one slice (sliceLines lines, about sliceBytes bytes); whole
 // lines left over go up in the next turns of the event loop, so that a peer that sends faster
@@ -47,18 +47,23 @@ public:
     // The user-visible description of a connection dropped for a line over maxLineLength.
     static QString lineTooLongText();
 
-    // Follows each non-ASCII character of a line read as Latin-1. It is invisible, and text
-    // decoded from UTF-8 has it after such a character only where its writer put it there on
-    // purpose, so text taken from a Latin-1 line (a client's name) is written back as the
-    // bytes it came from.
-    static constexpr char16_t latin1Mark = u'\u034F'; // COMBINING GRAPHEME JOINER
-    // One received line as text, cut before a NUL: decoded as UTF-8 when it is valid UTF-8,
-    // otherwise one Latin-1 character per byte, each non-ASCII one followed by latin1Mark.
+    // OpenVPN writes UTF-8, but passes on unchanged the bytes that others sent it (a client's
+    // name). A byte of a line that is not part of valid UTF-8 stands in the text as the lone
+    // low surrogate escapedByteBase + byte (U+DC80 to U+DCFF), which text decoded from valid
+    // UTF-8 never holds (as Python's "surrogateescape" does). Different lines are thus always
+    // different texts, and a text goes back as the very bytes it came from.
+    static constexpr char16_t escapedByteBase = 0xDC00;
+    // Whether a character that is not the second half of a surrogate pair stands for a byte.
+    static constexpr bool isEscapedByte(char16_t c)
+    {
+        return c >= escapedByteBase + 0x80 && c <= escapedByteBase + 0xff;
+    }
+    // One received line as text, cut before a NUL: decoded as UTF-8, each byte that is not
+    // part of valid UTF-8 escaped.
     static QString lineFromBytes(const char *data, qsizetype size);
-    // The bytes of a line of text as they are written: UTF-8, except that a character of
-    // U+0080 to U+00FF followed by latin1Mark is its one Latin-1 byte again (the mark itself
-    // is not written). Text read by lineFromBytes comes back as exactly the bytes it was
-    // read from.
+    // The bytes of a line of text as they are written: UTF-8, each escaped byte as the byte
+    // it stands for. Text read by lineFromBytes comes back as exactly the bytes it was read
+    // from.
     static QByteArray bytesFromLine(QStringView text);
 
 public slots:

@@ -120,22 +120,53 @@ void ConfigCipher::decrypt()
 {
     if (data.isEmpty())
         return;
-    const CipherContext context = data.size() <= largestPayload ? startCipher(keyMaterial, false) : nullptr;
-    if (!context) {
+    if (data.size() > largestPayload) {
         data.clear();
         return;
     }
+    Decryption decryption(*this);
     data.reserve(data.size() + blockSize);
-    auto *buffer = reinterpret_cast<unsigned char *>(data.data());
-    int updateLength = 0;
-    if (EVP_DecryptUpdate(context.get(), buffer, &updateLength, buffer, int(data.size())) != 1)
-        updateLength = 0;
+    char *buffer = data.data();
+    const qsizetype updateLength = decryption.update(buffer, int(data.size()), buffer);
+    if (updateLength < 0) {
+        data.clear();
+        return;
+    }
     int finalLength = 0;
     // The held-back last block is verified and written behind the update's output, which
     // ends at least one block before the payload's end.
-    if (EVP_DecryptFinal_ex(context.get(), buffer + updateLength, &finalLength) != 1)
-        finalLength = 0;
+    decryption.finish(buffer + updateLength, &finalLength);
     data.truncate(updateLength + finalLength);
+}
+
+ConfigCipher::Decryption::Decryption(const ConfigCipher &cipher)
+    : context(startCipher(cipher.keyMaterial, false).release())
+{
+}
+
+// Freeing the context wipes the key schedule and IV it holds: checked under gdb with the
+// system's libcrypto 3, where EVP_CIPHER_CTX_free hands the AES context to CRYPTO_clear_free.
+ConfigCipher::Decryption::~Decryption()
+{
+    EVP_CIPHER_CTX_free(context);
+}
+
+qsizetype ConfigCipher::Decryption::update(const char *input, int size, char *output)
+{
+    int written = 0;
+    if (!context
+        || EVP_DecryptUpdate(context, reinterpret_cast<unsigned char *>(output), &written,
+                             reinterpret_cast<const unsigned char *>(input), size) != 1)
+        return -1;
+    return written;
+}
+
+bool ConfigCipher::Decryption::finish(char *output, int *written)
+{
+    if (context && EVP_DecryptFinal_ex(context, reinterpret_cast<unsigned char *>(output), written) == 1)
+        return true;
+    *written = 0;
+    return false;
 }
 
 // Encrypts in place after growing the payload to its final size, the payload rounded down to

@@ -1,153 +1,136 @@
 #include "router/configexport.h"
 
+#include "router/base64decoder.h"
+#include "router/configcipher.h"
+#include "router/configdocumentreader.h"
+
 #include <QBuffer>
 #include <QFile>
-#include <QXmlStreamReader>
-
-#include <type_traits>
 
 namespace {
 
-// Six bits per alphabet character, -1 for everything that is skipped.
-constexpr int base64Value(char16_t c)
+constexpr qsizetype defaultChunkSize = 64 * 1024;
+constexpr int blockSize = 16;
+qsizetype chunkSizeForTesting = 0;
+
+qsizetype chunkSize()
 {
-    if (c >= u'A' && c <= u'Z')
-        return c - u'A';
-    if (c >= u'a' && c <= u'z')
-        return c - u'a' + 26;
-    if (c >= u'0' && c <= u'9')
-        return c - u'0' + 52;
-    if (c == u'+')
-        return 62;
-    if (c == u'/')
-        return 63;
-    return -1;
+    return chunkSizeForTesting > 0 ? chunkSizeForTesting : defaultChunkSize;
 }
 
-struct Base64Table
-{
-    constexpr Base64Table()
-    {
-        for (int c = 0; c < 256; ++c)
-            values[c] = qint8(base64Value(char16_t(c)));
-    }
-    qint8 values[256] = {};
-};
-constexpr Base64Table base64Table;
+using Receiver = ConfigExport::PlaintextReceiver;
+using End = ConfigExport::PlaintextEnd;
 
-// Decodes leniently from input to output, which may be the input itself: the output never
-// overtakes the input. Whole groups of four alphabet characters, the common case between
-// line breaks, take the fast path. Returns the number of bytes written.
-template<typename Char>
-qsizetype decodeBase64Into(const Char *input, qsizetype size, char *output)
+// Reads a document whose pieces `pieces` hands to a receiver, from the start each time it
+// is called: once with the contents scanned on the way in, and once more with the contents
+// taken from the XML reader when the scanner's reading does not stand.
+ConfigExport::Result readDocument(const std::function<End(const Receiver &)> &pieces)
 {
-    const auto value = [](Char c) -> int {
-        const auto code = std::make_unsigned_t<Char>(c);
-        return code < 256 ? base64Table.values[code] : -1;
-    };
-    qsizetype length = 0;
-    quint32 bits = 0;
-    int bitCount = 0;
-    qsizetype i = 0;
-    while (i < size) {
-        if (bitCount == 0) {
-            while (i + 4 <= size) {
-                const int a = value(input[i]), b = value(input[i + 1]), c = value(input[i + 2]),
-                          d = value(input[i + 3]);
-                if ((a | b | c | d) < 0)
-                    break;
-                const quint32 group = quint32(a) << 18 | quint32(b) << 12 | quint32(c) << 6 | quint32(d);
-                output[length] = char(group >> 16);
-                output[length + 1] = char(group >> 8);
-                output[length + 2] = char(group);
-                length += 3;
-                i += 4;
-            }
-            if (i >= size)
-                break;
+    for (const auto contents : {ConfigDocumentReader::ScannedContents, ConfigDocumentReader::ContentsFromReader}) {
+        ConfigDocumentReader reader(contents);
+        const End end = pieces([&reader](QByteArrayView piece) { return reader.feed(piece); });
+        if (end == End::ReadFailed) {
+            ConfigExport::Result unreadable;
+            unreadable.unreadable = true;
+            return unreadable;
         }
-        const int v = value(input[i++]);
-        if (v < 0)
-            continue;
-        bits = (bits << 6) | quint32(v);
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            output[length++] = char(bits >> bitCount);
-            bits &= (1u << bitCount) - 1;
-        }
+        if (end == End::BadPadding)
+            return ConfigExport::Result();
+        ConfigExport::Result result = reader.finish();
+        if (!reader.needsRereading())
+            return result;
     }
-    return length;
+    return ConfigExport::Result();
 }
 
 } // namespace
 
+ConfigExport::ConfigExport() = default;
+
+ConfigExport::~ConfigExport() = default;
+
 bool ConfigExport::load(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    auto file = std::make_unique<QFile>(fileName);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    setText(file.readAll());
+    text = QByteArray();
+    source = std::move(file);
     return true;
 }
 
-void ConfigExport::setText(QByteArray &&text)
+void ConfigExport::setText(QByteArray &&exportText)
 {
-    cipher.data = decodeBase64(std::move(text));
+    text = std::move(exportText);
+    auto buffer = std::make_unique<QBuffer>(&text);
+    buffer->open(QIODevice::ReadOnly);
+    source = std::move(buffer);
 }
 
 void ConfigExport::clear()
 {
-    cipher.data = QByteArray();
+    source.reset();
+    text = QByteArray();
 }
 
 ConfigExport::Result ConfigExport::open(const QString &password)
 {
-    cipher.setPassword(password);
-    cipher.decrypt();
     Result result;
-    {
-        QBuffer plaintext(&cipher.data);
-        plaintext.open(QIODevice::ReadOnly);
-        result = read(&plaintext);
+    if (source) {
+        bool again = false;
+        result = readDocument([this, &password, &again](const Receiver &receiver) {
+            if (std::exchange(again, true) && !source->seek(0))
+                return End::ReadFailed;
+            return decrypt(source.get(), password, receiver);
+        });
     }
     clear();
     return result;
 }
 
-ConfigExport::Result ConfigExport::read(const QByteArray &document)
+ConfigExport::PlaintextEnd ConfigExport::decrypt(QIODevice *source, const QString &password,
+                                                 const PlaintextReceiver &receiver)
 {
-    QByteArray shared = document;
-    QBuffer buffer(&shared);
-    buffer.open(QIODevice::ReadOnly);
-    return read(&buffer);
+    ConfigCipher cipher;
+    cipher.setPassword(password);
+    ConfigCipher::Decryption decryption(cipher);
+    Base64Decoder base64;
+    const qsizetype size = chunkSize();
+    // The text is decoded in place; an update writes at most one held-back block more than
+    // it is given.
+    QByteArray text(size, Qt::Uninitialized);
+    QByteArray plaintext(size + blockSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = source->read(text.data(), size);
+        if (read < 0)
+            return PlaintextEnd::ReadFailed;
+        if (read == 0)
+            break;
+        const qsizetype decoded = base64.decode(text.data(), read, text.data());
+        const qsizetype written = decryption.update(text.constData(), int(decoded), plaintext.data());
+        if (written < 0)
+            return PlaintextEnd::BadPadding;
+        if (written > 0 && !receiver(QByteArrayView(plaintext.constData(), written)))
+            return PlaintextEnd::Stopped;
+    }
+    int last = 0;
+    if (!decryption.finish(plaintext.data(), &last))
+        return PlaintextEnd::BadPadding;
+    if (last > 0 && !receiver(QByteArrayView(plaintext.constData(), last)))
+        return PlaintextEnd::Stopped;
+    return PlaintextEnd::Complete;
 }
 
-// Reading from a device keeps the reader's own buffers small: handed a whole byte array,
-// it would decode the entire document into one string first.
-ConfigExport::Result ConfigExport::read(QIODevice *device)
+ConfigExport::Result ConfigExport::read(const QByteArray &document)
 {
-    Result result;
-    result.login = QStringLiteral("root");
-    QXmlStreamReader reader(device);
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.hasError())
-            break;
-        if (reader.tokenType() != QXmlStreamReader::StartElement)
-            continue;
-        if (reader.name() == u"Router") {
-            result.login = reader.attributes().value(QLatin1String("login")).toString();
-        } else if (reader.name() == u"File") {
-            const QXmlStreamAttributes attributes = reader.attributes();
-            result.files.append(File{attributes.value(QLatin1String("path")).toString(),
-                                     decodeBase64(attributes.value(QLatin1String("content")))});
+    return readDocument([&document](const Receiver &receiver) {
+        const qsizetype size = chunkSize();
+        for (qsizetype at = 0; at < document.size(); at += size) {
+            if (!receiver(QByteArrayView(document).sliced(at, qMin(size, document.size() - at))))
+                return End::Stopped;
         }
-    }
-    if (reader.hasError())
-        return Result();
-    result.ok = true;
-    return result;
+        return End::Complete;
+    });
 }
 
 QByteArray ConfigExport::decodeBase64(QByteArray &&text)
@@ -155,15 +138,20 @@ QByteArray ConfigExport::decodeBase64(QByteArray &&text)
     // In place (data() detaches only a shared buffer), then the unused quarter goes back.
     QByteArray decoded = std::move(text);
     char *bytes = decoded.data();
-    decoded.truncate(decodeBase64Into(bytes, decoded.size(), bytes));
+    decoded.truncate(Base64Decoder().decode(bytes, decoded.size(), bytes));
     decoded.squeeze();
     return decoded;
 }
 
 QByteArray ConfigExport::decodeBase64(QStringView text)
 {
-    QByteArray decoded(text.size() / 4 * 3 + 3, Qt::Uninitialized);
-    decoded.truncate(decodeBase64Into(text.utf16(), text.size(), decoded.data()));
+    QByteArray decoded(Base64Decoder::maximumOutput(text.size()), Qt::Uninitialized);
+    decoded.truncate(Base64Decoder().decode(text.utf16(), text.size(), decoded.data()));
     decoded.squeeze();
     return decoded;
+}
+
+void ConfigExport::setChunkSizeForTesting(qsizetype size)
+{
+    chunkSizeForTesting = size;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
-#include "router/configcipher.h"
-
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringView>
+
+#include <functional>
+#include <memory>
 
 class QIODevice;
 
@@ -16,10 +18,12 @@ class QIODevice;
 //     ConfigExport configExport;
 //     if (!configExport.load(fileName))        -> "Could not read the file."
 //     ConfigExport::Result result = configExport.open(password);
-//     if (!result.ok)                          -> "Wrong password or XML syntax error."
+//     if (result.unreadable)                   -> "Could not read the file."
+//     else if (!result.ok)                     -> "Wrong password or XML syntax error."
 //
-// At most one copy of the payload is held at a time: the file's text is decoded and then
-// decrypted in place, and each file's content is decoded while the document is read.
+// The export streams through buffers of a fixed size: the file is read, decoded, decrypted
+// and read as XML a piece at a time, and only the files' decoded bytes are held. They are
+// handed over once the whole export has been read, its padding and its document checked.
 class ConfigExport final
 {
 public:
@@ -32,26 +36,44 @@ public:
     struct Result
     {
         bool ok = false;
+        bool unreadable = false; // the file failed while it was read (ok is false then)
         QString login;      // "root" without any "Router" element
         QList<File> files;  // in document order
     };
 
-    // Reads and decodes the export file; false when it cannot be opened.
+    // How the plaintext of an export ended.
+    enum class PlaintextEnd {
+        Complete,
+        ReadFailed,
+        BadPadding, // a wrong password, or an export cut off or corrupt
+        Stopped     // the receiver asked for no more
+    };
+    using PlaintextReceiver = std::function<bool(QByteArrayView)>;
+
+    ConfigExport();
+    ~ConfigExport();
+    Q_DISABLE_COPY_MOVE(ConfigExport)
+
+    // Opens the export file to be read by open(); false when it cannot be opened.
     bool load(const QString &fileName);
     // Takes the Base64 text of an export that is already in memory.
     void setText(QByteArray &&text);
-    // Drops the loaded payload (the user cancelled the password dialog).
+    // Drops the loaded export (the user cancelled the password dialog).
     void clear();
-    bool isEmpty() const { return cipher.data.isEmpty(); }
+    bool isEmpty() const { return !source; }
 
-    // Decrypts the loaded payload with the password and reads its document. The payload is
-    // consumed either way. Any XML error (a wrong password shows up as one) gives ok false,
-    // with no login and no files.
+    // Decrypts the loaded export with the password and reads its document. The export is
+    // consumed either way. A wrong password (the padding does not check out, or the
+    // document does not read) or any XML error gives ok false, with no login and no files.
     Result open(const QString &password);
 
-    // Reads a plaintext document from the device: "Router" and "File" start elements at any
-    // depth, names case-sensitive, everything else ignored.
-    static Result read(QIODevice *device);
+    // Streams the plaintext of an export's text from the device to the receiver, a piece at
+    // a time, in order; the receiver returns false to stop. The last block is handed on
+    // only once its padding has checked out.
+    static PlaintextEnd decrypt(QIODevice *source, const QString &password, const PlaintextReceiver &receiver);
+
+    // Reads a plaintext document: "Router" and "File" start elements at any depth, names
+    // case-sensitive, everything else ignored.
     static Result read(const QByteArray &document);
 
     // Standard Base64, skipping every character outside the alphabet ("=" and line breaks
@@ -59,6 +81,11 @@ public:
     static QByteArray decodeBase64(QByteArray &&text);
     static QByteArray decodeBase64(QStringView text);
 
+    // The size of the pieces read from the file and of the documents' pieces given to
+    // read(); 0 restores the default (64 KiB).
+    static void setChunkSizeForTesting(qsizetype size);
+
 private:
-    ConfigCipher cipher;
+    std::unique_ptr<QIODevice> source;
+    QByteArray text;
 };

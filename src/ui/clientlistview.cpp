@@ -6,6 +6,7 @@
 #include <QAbstractItemDelegate>
 #include <QApplication>
 #include <QHash>
+#include <QHeaderView>
 #include <QScopedValueRollback>
 #include <QStyleOptionViewItem>
 
@@ -15,8 +16,9 @@ namespace {
 constexpr int seenRole = Qt::UserRole;
 constexpr int nameRole = Qt::UserRole + 1;
 
-// A row's height follows from its panel's, so a change of height moves the rows below; a few
-// rounds settle it (a panel's height only depends on whether it shows a line).
+// A row's height follows from its panel's, so a change of height moves the rows below, and the
+// column's width from the panels in view; a few rounds settle both (a panel's height only
+// depends on whether it shows a line).
 constexpr int placeRounds = 3;
 
 // The row of one client. The line stays with the row, for whichever panel shows it.
@@ -33,8 +35,10 @@ public:
 
     // The client's last line that a panel shows; empty while it had none.
     QString line;
+    // The IDs of the client's connections in the latest answer.
+    QList<qint64> clientIds;
     // In the answer being merged.
-    bool seen = true;
+    bool seen = false;
 };
 
 ClientRow *rowOf(QTreeWidgetItem *item)
@@ -56,6 +60,16 @@ QStringList ClientListView::clientNames() const
     for (int i = 0; i < topLevelItemCount(); ++i)
         names.append(topLevelItem(i)->data(0, nameRole).toString());
     return names;
+}
+
+QList<qint64> ClientListView::clientIds(const QString &name) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = topLevelItem(i);
+        if (item->data(0, nameRole).toString() == name)
+            return rowOf(item)->clientIds;
+    }
+    return {};
 }
 
 ClientStatusWidget *ClientListView::panelAt(int row) const
@@ -85,7 +99,12 @@ void ClientListView::setStatus(const QStringList &status)
             row = new ClientRow(client.commonName);
             added.append(row);
         }
-        row->seen = true;
+        if (!row->seen) {
+            row->seen = true;
+            row->clientIds.clear();
+        }
+        if (client.clientId >= 0)
+            row->clientIds.append(client.clientId);
         // Any other line leaves the row as it was.
         if (!ClientStatusWidget::showsLine(client.line))
             continue;
@@ -296,6 +315,18 @@ bool ClientListView::placePanelsOnce()
         heightChanged |= showRow(panel);
     }
 
+    // A panel's values are never cut: the column is as wide as the widest panel in view
+    // needs, and the list scrolls sideways when it is narrower than that.
+    int needed = 0;
+    for (QTreeWidgetItem *item : std::as_const(inView)) {
+        // The row is narrower than the column by the indentation.
+        const int indentation = header()->sectionSize(0) - visualItemRect(item).width();
+        needed = qMax(needed, panelOf(item)->widget->minimumSizeHint().width() + indentation);
+    }
+    const bool widthChanged = needed > 0 && needed != header()->minimumSectionSize();
+    if (widthChanged)
+        header()->setMinimumSectionSize(needed);
+
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     QWidget *previous = nullptr;
@@ -316,7 +347,7 @@ bool ClientListView::placePanelsOnce()
         const QModelIndex index = indexFromItem(focusedItem);
         itemDelegateForIndex(index)->updateEditorGeometry(panelOf(focusedItem)->widget, option, index);
     }
-    return heightChanged;
+    return heightChanged || widthChanged;
 }
 
 QSize ClientListView::panelSize(bool blank)

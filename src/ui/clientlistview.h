@@ -27,6 +27,9 @@ public:
 
     // The common names of the rows, top to bottom.
     QStringList clientNames() const;
+    // The client IDs of the connections of the row with this name in the latest answer, in
+    // answer order; empty when there is no such row or the answer gave no IDs.
+    QList<qint64> clientIds(const QString &name) const;
     // The panel that shows the row while the row is in view (or its panel has the focus);
     // nullptr for other rows and while the list is hidden.
     ClientStatusWidget *panelAt(int row) const;
@@ -72,6 +75,7 @@ private:
     bool showRow(Panel &panel);
     void release(Panel &panel);
     void placePanels();
+    // True when a row's height or the column's width changed, which moves the panels.
     bool placePanelsOnce();
     // The size of a panel that shows a client line, or none.
     QSize panelSize(bool blank);

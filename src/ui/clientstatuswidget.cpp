@@ -1,5 +1,6 @@
 #include "ui/clientstatuswidget.h"
 
+#include "management/peertext.h"
 #include "ui/openvpnlogline.h"
 
 #include <QGridLayout>
@@ -66,8 +67,10 @@ void ClientStatusWidget::setStatus(const QString &status)
     const QStringList fields = status.split(QLatin1Char(','));
 
     cn = fields.at(1);
-    // The common name is chosen by whoever issued the client's certificate.
-    titleLabel->setText(QStringLiteral("<h2 style=\"color: #0080FF\">%1</h2>").arg(cn.toHtmlEscaped()));
+    // The common name is chosen by whoever issued the client's certificate (or, taken from
+    // the user name, by the client): shown so that it cannot pass for another, never as markup.
+    titleLabel->setText(
+        QStringLiteral("<h2 style=\"color: #0080FF\">%1</h2>").arg(PeerText::shown(cn).toHtmlEscaped()));
     const quint64 since = fields.at(7).trimmed().toULongLong();
     connectedLabel->setText(tr("Connected: ") % OpenVpnLogLine::formatTime(since));
     realAddressLabel->setText(tr("Real address: ") % fields.at(2));

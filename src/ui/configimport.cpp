@@ -1,6 +1,6 @@
 #include "ui/configimport.h"
 
-#include "app/settingskeys.h"
+#include "common/settingskeys.h"
 #include "router/configextractor.h"
 #include "router/routerpasswordstore.h"
 #include "ui/dialogs.h"
@@ -56,7 +56,9 @@ void ConfigImport::run(Destination destination)
     ConfigExport::Result result = configExport.open(password);
     if (!result.ok) {
         dialogs.message(parent, QMessageBox::Critical, QCoreApplication::translate("MainWindow", "Error"),
-                        QCoreApplication::translate("MainWindow", "Wrong password or XML syntax error."));
+                        result.unreadable
+                            ? QCoreApplication::translate("MainWindow", "Could not read the file.")
+                            : QCoreApplication::translate("MainWindow", "Wrong password or XML syntax error."));
         return;
     }
 

@@ -1,6 +1,6 @@
 #include "ui/desktopnotifier.h"
 
-#include "app/startup.h"
+#include "common/version.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -32,7 +32,7 @@ void DesktopNotifier::notify(const QString &summary, const QString &body)
     if (!bus.isConnected())
         return;
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, service, QStringLiteral("Notify"));
-    call << Startup::applicationName() << lastId << desktopName << summary << body.toHtmlEscaped()
+    call << QString(Version::applicationName) << lastId << desktopName << summary << body.toHtmlEscaped()
          << QStringList() << QVariantMap{{QStringLiteral("desktop-entry"), desktopName}} << defaultTimeout;
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringMatcher>
 #include <QTextCursor>
+#include <QVarLengthArray>
 
 class QTextDocument;
 
@@ -56,6 +57,8 @@ private:
     // The start positions of the matches in the blocks from the one at `from` to the one at
     // `to`, both included.
     QList<int> search(int from, int to) const;
+    // Appends the start positions of the matches in one line that starts at `position`.
+    void searchLine(QStringView line, int position, QList<int> &found) const;
     void setCurrent(qsizetype index);
     // The index in `starts` of the current match, -1 when there is none.
     qsizetype currentIndex() const;
@@ -66,6 +69,9 @@ private:
     QTextDocument *document;
     QString needle;
     QStringMatcher matcher;
+    // The forms of the text's first character, when it is ASCII: the library's character
+    // search finds them, and the rest is compared where one is (see searchLine()).
+    QVarLengthArray<char16_t, 3> firstForms;
     QList<int> starts;
     QTextCursor currentMatch;
     // The document's length when the matches were last brought up to date: an edit that

@@ -1,6 +1,6 @@
 #include "ui/logsaver.h"
 
-#include "app/settingskeys.h"
+#include "common/settingskeys.h"
 #include "ui/configimport.h"
 #include "ui/dialogs.h"
 

@@ -1,7 +1,8 @@
 #include "ui/mainwindow.h"
 
-#include "app/settingskeys.h"
-#include "app/startup.h"
+#include "common/settingskeys.h"
+#include "common/version.h"
+#include "management/peertext.h"
 #include "ui/clientlistview.h"
 #include "ui/configimport.h"
 #include "ui/dialogs.h"
@@ -77,7 +78,7 @@ const QString publisherUrl = QStringLiteral("http://www.pylon-router.example/");
 QString aboutHeading()
 {
     return QStringLiteral("<h2 style=\"color: #0080FF\">%1 %2</h2>")
-        .arg(Startup::applicationName(), Startup::applicationVersion());
+        .arg(QString(Version::applicationName), QString(Version::applicationVersion));
 }
 
 } // namespace
@@ -85,7 +86,7 @@ QString aboutHeading()
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), routerPassword(passwordKey)
 {
-    setWindowTitle(Startup::applicationName());
+    setWindowTitle(QString(Version::applicationName));
     setWindowIcon(QIcon(QStringLiteral(":img/pylon_router_032.png")));
 
     if (!QSettings().contains(appModeKey))
@@ -194,8 +195,9 @@ void MainWindow::createActions()
     findAction->setShortcut(QKeySequence(tr("Ctrl+F")));
     addAction(findAction);
 
-    updateAction = new UpdateAction(QStringLiteral("pylon"), Startup::applicationName(), Startup::applicationVersion(),
-                                    QStringLiteral("0"), this, QLatin1String(updateServerBaseUrl));
+    updateAction = new UpdateAction(QStringLiteral("pylon"), QString(Version::applicationName),
+                                    QString(Version::applicationVersion), QStringLiteral("0"), this,
+                                    QLatin1String(updateServerBaseUrl));
     updateAction->setObjectName(QStringLiteral("updateAction"));
     connect(updateAction, &UpdateAction::updateAvaliable, this, &MainWindow::setUpdateIconSlot);
     connect(updateAction, &UpdateAction::triggered, this, &MainWindow::updateSlot);
@@ -502,6 +504,7 @@ void MainWindow::setFtpPass()
 
 void MainWindow::managementConnectedSlot()
 {
+    ++conversation;
     logWriter->clear();
     clientsTree->clearClients();
     clientsTree->setDisconnectEnabled(true);
@@ -598,24 +601,37 @@ void MainWindow::managementPasswordFailSlot()
 
 void MainWindow::privKeyPassword()
 {
-    bool ok = false;
-    const QString password = Dialogs::instance().getText(this, tr("Insert password"), tr("Private key password:"),
-                                                         QLineEdit::Password, QString(), &ok);
-    if (ok)
-        management.sendPrivKeyPassword(password, true);
-    else
-        management.close();
+    postPrompt([this] {
+        bool ok = false;
+        const QString password = Dialogs::instance().getText(this, tr("Insert password"), tr("Private key password:"),
+                                                             QLineEdit::Password, QString(), &ok);
+        if (ok)
+            management.sendPrivKeyPassword(password, true);
+        else
+            management.close();
+    });
 }
 
 void MainWindow::authData()
 {
-    QString username;
-    QString password;
-    if (Dialogs::instance().getAuthData(this, tr("User authentication"), tr("Username:"), username,
-                                        tr("Password:"), password))
-        management.sendAuthData(username, password, true);
-    else
-        management.close();
+    postPrompt([this] {
+        QString username;
+        QString password;
+        if (Dialogs::instance().getAuthData(this, tr("User authentication"), tr("Username:"), username,
+                                            tr("Password:"), password))
+            management.sendAuthData(username, password, true);
+        else
+            management.close();
+    });
+}
+
+void MainWindow::postPrompt(std::function<void()> prompt)
+{
+    const quint64 asking = conversation;
+    managementDialogs.post([this, asking, prompt = std::move(prompt)] {
+        if (asking == conversation)
+            prompt();
+    });
 }
 
 void MainWindow::updateStatus()
@@ -633,13 +649,17 @@ void MainWindow::clientDisconnect(const QString &cn)
 {
     // The row, and the name with it, may go while the question is open.
     const QString name = cn; // NOLINT(performance-unnecessary-copy-initialization): see above
-    const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"),
-                                                    tr("Do you really want to disconnect %1?").arg(name),
+    const QString question = tr("Do you really want to disconnect %1?").arg(PeerText::shown(name));
+    const auto answer = Dialogs::instance().message(this, QMessageBox::Question, tr("Question"), question,
                                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes || !management.kill(name))
+    if (answer != QMessageBox::Yes)
         return;
-    killRequests.append(name);
-    management.getStatus();
+    // The connections of the name as the latest answer lists them.
+    const int sent = management.disconnectClient(name, clientsTree->clientIds(name));
+    for (int i = 0; i < sent; ++i)
+        killRequests.append(name);
+    if (sent > 0)
+        management.getStatus();
 }
 
 void MainWindow::killResponseSlot(const QString &resp)
@@ -647,9 +667,8 @@ void MainWindow::killResponseSlot(const QString &resp)
     const QString name = killRequests.isEmpty() ? QString() : killRequests.takeFirst();
     if (!resp.startsWith(QLatin1String("ERROR:")))
         return;
-    Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"),
-                                tr("The client %1 was not disconnected. OpenVPN answered: %2")
-                                    .arg(name, resp.trimmed()));
+    postError(tr("The client %1 was not disconnected. OpenVPN answered: %2")
+                  .arg(PeerText::shown(name), PeerText::shown(resp.trimmed())));
 }
 
 void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
@@ -657,7 +676,13 @@ void MainWindow::commandRefusedSlot(OpenVpnManagement::MessageType type)
     const QString text = type == OpenVpnManagement::MsgKill
                              ? tr("The name of this client is too long to be sent to OpenVPN. It was not disconnected.")
                              : tr("The text entered is too long to be sent to OpenVPN. Nothing was sent.");
-    Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text);
+    postError(text);
+}
+
+void MainWindow::postError(const QString &text)
+{
+    managementDialogs.post(
+        [this, text] { Dialogs::instance().message(this, QMessageBox::Critical, tr("Error"), text); });
 }
 
 void MainWindow::helpSlot()
@@ -771,6 +796,7 @@ void MainWindow::openVpnDisconnected()
 
 void MainWindow::managementLost()
 {
+    ++conversation;
     holdReleaseButton->setEnabled(false);
     vpnRestartButton->setEnabled(false);
     clientsTree->setDisconnectEnabled(false);

@@ -3,6 +3,7 @@
 #include "management/openvpnmanagement.h"
 #include "router/pylonvpnhttpadmin.h"
 #include "router/routerpasswordstore.h"
+#include "ui/dialogqueue.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -104,6 +105,11 @@ private:
     // Runs a command of the router's web interface, busy from now until the router answers:
     // the password may have to come from the secret store first.
     void routerCommand(void (PylonVpnHttpAdmin::*command)(const QString &, const QString &));
+    // Shows a prompt of the current management conversation once the line that asked for it
+    // has been handled; a conversation that has ended by then is not asked.
+    void postPrompt(std::function<void()> prompt);
+    // Shows an error about a management command once the reply that brought it is handled.
+    void postError(const QString &text);
 
     QActionGroup *modeGroup = nullptr;
     QAction *basicAction = nullptr;
@@ -146,10 +152,15 @@ private:
     LogFindBar *findBar = nullptr;
     VpnNotifications *notifications = nullptr;
     ClientListView *clientsTree = nullptr;
-    // Names of the clients whose "kill" is on its way, oldest first: OpenVPN answers in order.
+    // Names of the clients whose "kill" or "client-kill" is on its way, one per command, oldest
+    // first: OpenVPN answers in order.
     QStringList killRequests;
     // OpenVPN has asked again for the management password: the last one was wrong.
     bool managementPasswordWrong = false;
+    // Counts management conversations: changes when one comes up and when one is lost.
+    quint64 conversation = 0;
+    // The boxes and prompts that answer management events.
+    DialogQueue managementDialogs;
     PylonVpnHttpAdmin routerAdmin;
     RouterPasswordStore routerPassword;
     OpenVpnManagement management;

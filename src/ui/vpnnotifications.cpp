@@ -1,6 +1,7 @@
 #include "ui/vpnnotifications.h"
 
-#include "app/settingskeys.h"
+#include "common/settingskeys.h"
+#include "management/peertext.h"
 #include "ui/accessibleannouncer.h"
 #include "ui/clientlistview.h"
 
@@ -88,16 +89,17 @@ void VpnNotifications::forgetClients()
     clientsKnown = false;
 }
 
-// Placeholders are filled in one arg() call: a name may hold "%2" itself.
+// Placeholders are filled in one arg() call: a name may hold "%2" itself. Names are shown as
+// the window shows them, so that no two look alike.
 QString VpnNotifications::clientsText(const QStringList &connected, const QStringList &disconnected)
 {
     QStringList lines;
     if (connected.size() == 1)
-        lines.append(tr("Client connected: %1").arg(connected.constFirst()));
+        lines.append(tr("Client connected: %1").arg(PeerText::shown(connected.constFirst())));
     else if (connected.size() > 1)
         lines.append(tr("%1 clients connected: %2").arg(QString::number(connected.size()), nameList(connected)));
     if (disconnected.size() == 1)
-        lines.append(tr("Client disconnected: %1").arg(disconnected.constFirst()));
+        lines.append(tr("Client disconnected: %1").arg(PeerText::shown(disconnected.constFirst())));
     else if (disconnected.size() > 1)
         lines.append(tr("%1 clients disconnected: %2").arg(QString::number(disconnected.size()), nameList(disconnected)));
     return lines.join(QLatin1Char('\n'));
@@ -105,7 +107,10 @@ QString VpnNotifications::clientsText(const QStringList &connected, const QStrin
 
 QString VpnNotifications::nameList(const QStringList &names)
 {
-    QString listed = names.first(qMin(names.size(), listedNames)).join(QStringLiteral(", "));
+    QStringList shown;
+    for (const QString &name : names.first(qMin(names.size(), listedNames)))
+        shown.append(PeerText::shown(name));
+    QString listed = shown.join(QStringLiteral(", "));
     if (names.size() <= listedNames)
         return listed;
     return tr("%1 and %2 more").arg(listed, QString::number(names.size() - listedNames));

@@ -1,4 +1,4 @@
-#include "app/version.h"
+#include "common/version.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

@@ -1,5 +1,5 @@
-#include "app/settingskeys.h"
 #include "app/startup.h"
+#include "common/settingskeys.h"
 #include "support/testsettings.h"
 
 #include <QCoreApplication>

@@ -47,7 +47,7 @@ private slots:
 void tst_ClientListParser::parse_data()
 {
     QTest::addColumn<QString>("status");
-    // One "name|line" per client row.
+    // One "name|line" per client row, followed by "|ID" where the answer gives the client ID.
     QTest::addColumn<QStringList>("clients");
 
     const QString eight1 = QStringLiteral("CLIENT_LIST,client1,127.0.0.1:47228,10.88.0.2,2048,2028,2026-12-07 19:50:38,1796673038");
@@ -62,12 +62,12 @@ void tst_ClientListParser::parse_data()
         << QString(QStringLiteral("TITLE,OpenVPN 2.6.14\r\nTIME,2026-12-07 19:50:43,1796673043\r\n") % header26
                    % QStringLiteral("CLIENT_LIST,client1,127.0.0.1:47228,10.88.0.2,,2048,2028,2026-12-07 19:50:38,1796673038,UNDEF,0,0,AES-256-GCM\r\n")
                    % routing % QStringLiteral("END\r\n"))
-        << QStringList{QStringLiteral("client1|") + eight1};
+        << QStringList{QStringLiteral("client1|") + eight1 + QStringLiteral("|0")};
 
     QTest::newRow("twelve fields under the 2.4 header")
         << QString(header24
                    % QStringLiteral("CLIENT_LIST,client1,127.0.0.1:47228,10.88.0.2,fd00::2,2048,2028,2026-12-07 19:50:38,1796673038,bob,4,1\r\nEND\r\n"))
-        << QStringList{QStringLiteral("client1|") + eight1};
+        << QStringList{QStringLiteral("client1|") + eight1 + QStringLiteral("|4")};
 
     QTest::newRow("nine fields under the 2.3 header")
         << QString(header23
@@ -77,7 +77,7 @@ void tst_ClientListParser::parse_data()
     QTest::newRow("2.7 real address with protocol shown as it comes")
         << QString(header26
                    % QStringLiteral("CLIENT_LIST,road,udp4:203.0.113.5:52137,10.8.0.6,,5,6,2027-01-01 00:00:00,1798761600,UNDEF,1,0,AES-256-GCM\r\nEND\r\n"))
-        << QStringList{QStringLiteral("road|CLIENT_LIST,road,udp4:203.0.113.5:52137,10.8.0.6,5,6,2027-01-01 00:00:00,1798761600")};
+        << QStringList{QStringLiteral("road|CLIENT_LIST,road,udp4:203.0.113.5:52137,10.8.0.6,5,6,2027-01-01 00:00:00,1798761600|1")};
 
     QTest::newRow("header columns in another order")
         << QStringLiteral("HEADER,CLIENT_LIST,Real Address,Bytes Sent,Common Name,Connected Since (time_t),Virtual Address,Bytes Received\r\n"
@@ -131,7 +131,24 @@ void tst_ClientListParser::parse_data()
     QTest::newRow("line feeds only")
         << QString(header26
                    % QStringLiteral("CLIENT_LIST,c,127.0.0.1:1,10.0.0.2,,1,2,d,3,UNDEF,0,0,AES-256-GCM\nEND\n"))
+        << QStringList{QStringLiteral("c|CLIENT_LIST,c,127.0.0.1:1,10.0.0.2,1,2,d,3|0")};
+
+    QTest::newRow("client IDs of one name's connections")
+        << QString(header26
+                   % QStringLiteral("CLIENT_LIST,x:y,127.0.0.1:1,10.0.0.2,,1,2,d,3,UNDEF,7,0,AES-256-GCM\r\n"
+                                    "CLIENT_LIST,x:y,127.0.0.1:2,10.0.0.3,,1,2,d,3,UNDEF,12,1,AES-256-GCM\r\nEND\r\n"))
+        << QStringList{QStringLiteral("x:y|CLIENT_LIST,x:y,127.0.0.1:1,10.0.0.2,1,2,d,3|7"),
+                       QStringLiteral("x:y|CLIENT_LIST,x:y,127.0.0.1:2,10.0.0.3,1,2,d,3|12")};
+    QTest::newRow("client ID that is no number is none")
+        << QString(header24 % QStringLiteral("CLIENT_LIST,c,127.0.0.1:1,10.0.0.2,,1,2,d,3,UNDEF,7;kill x,0\r\nEND\r\n"))
         << QStringList{QStringLiteral("c|CLIENT_LIST,c,127.0.0.1:1,10.0.0.2,1,2,d,3")};
+    QTest::newRow("client ID column missing from a short line")
+        << QString(header24 % QStringLiteral("CLIENT_LIST,c,127.0.0.1:1,10.0.0.2,,1,2,d,3,UNDEF\r\nEND\r\n"))
+        << QStringList{QStringLiteral("c|CLIENT_LIST,c,127.0.0.1:1,10.0.0.2,1,2,d,3")};
+    QTest::newRow("header with the client ID first")
+        << QStringLiteral("HEADER,CLIENT_LIST,Client ID,Common Name,Real Address,Virtual Address,Bytes Received,Bytes Sent,Connected Since (time_t)\r\n"
+                          "CLIENT_LIST,9,alice,1.2.3.4:5,10.0.0.9,77,99,1700000000\r\nEND\r\n")
+        << QStringList{QStringLiteral("alice|CLIENT_LIST,alice,1.2.3.4:5,10.0.0.9,77,99,,1700000000|9")};
 }
 
 void tst_ClientListParser::parse()
@@ -141,7 +158,8 @@ void tst_ClientListParser::parse()
 
     QStringList got;
     for (const ClientListParser::Client &client : ClientListParser::parse(answer(status)))
-        got.append(client.commonName + QLatin1Char('|') + client.line);
+        got.append(client.commonName + QLatin1Char('|') + client.line
+                   + (client.clientId < 0 ? QString() : QLatin1Char('|') + QString::number(client.clientId)));
     QCOMPARE(got, clients);
 }
 

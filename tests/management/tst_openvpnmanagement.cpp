@@ -1,5 +1,6 @@
 #include "management/openvpnmanagement.h"
 
+#include "support/escapedbytes.h"
 #include "support/faketcppeer.h"
 #include "support/freeport.h"
 #include "support/signalrecorder.h"
@@ -52,6 +53,7 @@ const std::map<QString, Action> &actions()
         {"getVersion()", [](OpenVpnManagement &m, const QString &) { m.getVersion(); }},
         {"getStatus()", [](OpenVpnManagement &m, const QString &) { m.getStatus(); }},
         {"kill", [](OpenVpnManagement &m, const QString &a) { m.kill(a); }},
+        {"clientKill", [](OpenVpnManagement &m, const QString &a) { m.clientKill(a.toLongLong()); }},
         {"sendHupSignal()", [](OpenVpnManagement &m, const QString &) { m.sendHupSignal(); }},
         {"sendTermSignal()", [](OpenVpnManagement &m, const QString &) { m.sendTermSignal(); }},
         {"sendUsr1Signal()", [](OpenVpnManagement &m, const QString &) { m.sendUsr1Signal(); }},
@@ -131,6 +133,8 @@ private slots:
     void commandTable_data();
     void commandTable();
     void commandsGoOutOneAtATime();
+    void disconnectClient_data();
+    void disconnectClient();
     void authAnswersGoAheadOfTheQueue_data();
     void authAnswersGoAheadOfTheQueue();
     void promptWhileIdleIsAnsweredAtOnce();
@@ -251,6 +255,12 @@ void TestOpenVpnManagement::commandTable_data()
         << QStringList{"killResponse " + okText};
     QTest::newRow("kill: address and port")
         << "kill" << "127.0.0.1:47228" << QByteArray("kill \"127.0.0.1:47228\"") << ok << QStringList{"killResponse " + okText};
+    QTest::newRow("kill: bytes that are not UTF-8 go back as they came")
+        << "kill" << withEscapes(QStringLiteral(u"caf<e9>\u00e9<80>")) << QByteArray("kill \"caf\xe9\xc3\xa9\x80\"") << ok
+        << QStringList{"killResponse " + okText};
+    QTest::newRow("client-kill: the client ID")
+        << "clientKill" << "12" << QByteArray("client-kill 12") << QByteArray("SUCCESS: client-kill command succeeded\r\n")
+        << QStringList{"killResponse SUCCESS: client-kill command succeeded\r\n"};
     QTest::newRow("signal SIGHUP") << "sendHupSignal()" << "" << QByteArray("signal SIGHUP") << ok
                                    << QStringList{"sighupResponse " + okText};
     QTest::newRow("signal SIGTERM") << "sendTermSignal()" << "" << QByteArray("signal SIGTERM") << ok
@@ -308,6 +318,38 @@ void TestOpenVpnManagement::commandsGoOutOneAtATime()
     m.getVersion();
     session.peer.send("again\r\nEND\r\n");
     QCOMPARE(session.sync(), QStringList{"versionResponse again\r\n|END\r\n"});
+}
+
+void TestOpenVpnManagement::disconnectClient_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QList<qint64>>("clientIds");
+    QTest::addColumn<QList<QByteArray>>("wire");
+
+    QTest::newRow("by name, whatever the IDs") << "client1" << QList<qint64>{4, 9} << QList<QByteArray>{"kill \"client1\""};
+    QTest::newRow("by name without IDs") << "client1" << QList<qint64>{} << QList<QByteArray>{"kill \"client1\""};
+    QTest::newRow("name with a colon: each connection by its ID")
+        << "x:y" << QList<qint64>{4, 9} << QList<QByteArray>{"client-kill 4", "client-kill 9"};
+    QTest::newRow("name with a colon and bytes that are not UTF-8")
+        << withEscapes(QStringLiteral(u"<e9>:<e9>")) << QList<qint64>{0} << QList<QByteArray>{"client-kill 0"};
+    QTest::newRow("name with a colon, no IDs known: by name")
+        << "x:y" << QList<qint64>{} << QList<QByteArray>{"kill \"x:y\""};
+}
+
+// A client is disconnected by its name where OpenVPN reads that as a name; a name with a colon
+// it would read as an address, so each of that name's connections goes by its ID.
+void TestOpenVpnManagement::disconnectClient()
+{
+    QFETCH(QString, name);
+    QFETCH(QList<qint64>, clientIds);
+    QFETCH(QList<QByteArray>, wire);
+
+    Session session;
+    QVERIFY(session.start());
+    session.peer.onLine = [](const QByteArray &) { return QByteArray("SUCCESS: killed\r\n"); };
+    QCOMPARE(session.management.disconnectClient(name, clientIds), int(wire.size()));
+    QVERIFY(session.waitForLines(wire));
+    QCOMPARE(session.sync(), QStringList(wire.size(), QStringLiteral("killResponse SUCCESS: killed\r\n")));
 }
 
 void TestOpenVpnManagement::authAnswersGoAheadOfTheQueue_data()
@@ -823,6 +865,8 @@ void TestOpenVpnManagement::commandOnAClosedConnectionIsDropped()
     QTest::failOnWarning(QRegularExpression(QStringLiteral("device not open")));
     session.management.getStatus();
     QVERIFY(!session.management.kill(QStringLiteral("client1")));
+    QVERIFY(!session.management.clientKill(4));
+    QCOMPARE(session.management.disconnectClient(QStringLiteral("x:y"), {4, 5}), 0);
     QCOMPARE(session.management.currentCommand, OpenVpnManagement::MsgNone);
     QCOMPARE(session.management.commands, QStringList());
     QVERIFY(session.start());

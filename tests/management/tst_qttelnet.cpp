@@ -1,5 +1,6 @@
 #include "management/qttelnet.h"
 
+#include "support/escapedbytes.h"
 #include "support/faketcppeer.h"
 #include "support/freeport.h"
 #include "support/signalrecorder.h"
@@ -50,6 +51,7 @@ private slots:
     void reading();
     void linesFromBytesAndBack_data();
     void linesFromBytesAndBack();
+    void everyShortSequenceComesBack();
     void sending_data();
     void sending();
     void errorTexts_data();
@@ -111,9 +113,9 @@ void TestQtTelnet::reading_data()
     QTest::newRow("UTF-8 read as UTF-8")
         << QList<QByteArray>{"\xc3\xa9t\xc3\xa9\r\n"} << QList<int>{0} << QList<int>{1}
         << QList<QStringList>{{QStringLiteral(u"\u00e9t\u00e9\r\n")}};
-    QTest::newRow("not UTF-8: read as Latin-1, non-ASCII marked")
+    QTest::newRow("not UTF-8 throughout: UTF-8 read as UTF-8, other bytes escaped")
         << QList<QByteArray>{"\xc3\xa9\xff\x80\r\n"} << QList<int>{0} << QList<int>{1}
-        << QList<QStringList>{{QStringLiteral(u"\u00c3\u034f\u00a9\u034f\u00ff\u034f\u0080\u034f\r\n")}};
+        << QList<QStringList>{{withEscapes(QStringLiteral(u"\u00e9<ff><80>\r\n"))}};
     const QByteArray longest(QtTelnet::maxLineLength - 2, 'x');
     QTest::newRow("longest line arrives whole")
         << QList<QByteArray>{longest + "\r\nafter\r\n"} << QList<int>{0} << QList<int>{1}
@@ -147,35 +149,85 @@ void TestQtTelnet::reading()
 void TestQtTelnet::linesFromBytesAndBack_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    // What a user sees: the marks of a Latin-1 line are invisible.
-    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("text");
 
     QTest::newRow("ASCII") << QByteArray("CLIENT_LIST,client1,127.0.0.1:1\r\n") << "CLIENT_LIST,client1,127.0.0.1:1\r\n";
     QTest::newRow("UTF-8 read as UTF-8")
         << QByteArray("Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 G\xc4\x99\xc5\x9b\r\n") << QStringLiteral(u"Za\u017c\u00f3\u0142\u0107 G\u0119\u015b\r\n");
-    QTest::newRow("Latin-1 name") << QByteArray("M\xfcller\r\n") << QStringLiteral(u"M\u00fcller\r\n");
-    QTest::newRow("UTF-8 name in a line another field makes Latin-1")
-        << QByteArray("CLIENT_LIST,Za\xc5\xbc,x,\xfc\r\n") << QStringLiteral(u"CLIENT_LIST,Za\u00c5\u00bc,x,\u00fc\r\n");
-    QTest::newRow("overlong encoding is no UTF-8") << QByteArray("\xc0\xaf\r\n") << QStringLiteral(u"\u00c0\u00af\r\n");
-    QTest::newRow("encoded surrogate is no UTF-8") << QByteArray("\xed\xa0\x80\n") << QStringLiteral(u"\u00ed\u00a0\u0080\n");
-    QTest::newRow("beyond U+10FFFF is no UTF-8") << QByteArray("\xf4\x90\x80\x80\n") << QStringLiteral(u"\u00f4\u0090\u0080\u0080\n");
-    QTest::newRow("sequence cut by the line end") << QByteArray("ab\xc5\r\n") << QStringLiteral(u"ab\u00c5\r\n");
+    QTest::newRow("Latin-1 name") << QByteArray("M\xfcller\r\n") << withEscapes(QStringLiteral(u"M<fc>ller\r\n"));
+    QTest::newRow("UTF-8 name beside a field that is not UTF-8")
+        << QByteArray("CLIENT_LIST,Za\xc5\xbc,x,\xfc\r\n") << withEscapes(QStringLiteral(u"CLIENT_LIST,Za\u017c,x,<fc>\r\n"));
+    // The pair a client could pick to pass for another: different bytes, different texts.
+    QTest::newRow("UTF-8 name ending in U+034F") << QByteArray("caf\xc3\xa9\xcd\x8f\r\n") << QStringLiteral(u"caf\u00e9\u034f\r\n");
+    QTest::newRow("the same name in Latin-1") << QByteArray("caf\xe9\r\n") << withEscapes(QStringLiteral(u"caf<e9>\r\n"));
+    QTest::newRow("not UTF-8 in the middle") << QByteArray("a\xc3\xa9\x80" "b\xc3\xa9\n") << withEscapes(QStringLiteral(u"a\u00e9<80>b\u00e9\n"));
+    QTest::newRow("overlong encoding is no UTF-8") << QByteArray("\xc0\xaf\r\n") << withEscapes(QStringLiteral(u"<c0><af>\r\n"));
+    QTest::newRow("encoded surrogate is no UTF-8") << QByteArray("\xed\xa0\x80\n") << withEscapes(QStringLiteral(u"<ed><a0><80>\n"));
+    QTest::newRow("encoded escape is no UTF-8") << QByteArray("\xed\xb3\xa9\n") << withEscapes(QStringLiteral(u"<ed><b3><a9>\n"));
+    QTest::newRow("beyond U+10FFFF is no UTF-8") << QByteArray("\xf4\x90\x80\x80\n") << withEscapes(QStringLiteral(u"<f4><90><80><80>\n"));
+    QTest::newRow("sequence cut by the line end") << QByteArray("ab\xc5\r\n") << withEscapes(QStringLiteral(u"ab<c5>\r\n"));
+    // U+10080 is the surrogate pair D800 DC80, whose second half looks like an escaped byte.
+    QTest::newRow("surrogate pair beside an escaped byte")
+        << QByteArray("\xf0\x90\x82\x80\x80\n") << withEscapes(QStringLiteral(u"\U00010080<80>\n"));
     QTest::newRow("NUL cuts the line before it is decoded") << QByteArray("ok\0\xff\r\n", 6) << "ok";
 }
 
-// A line is read as UTF-8 when it is UTF-8 and as Latin-1 otherwise, and any text taken from
-// it is written back as the very bytes it came from.
+// A line is read as UTF-8, each byte that is not part of valid UTF-8 escaped, and the text is
+// written back as the very bytes it came from.
 void TestQtTelnet::linesFromBytesAndBack()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(QString, shown);
+    QFETCH(QString, text);
 
     const QString line = QtTelnet::lineFromBytes(bytes.constData(), bytes.size());
-    QString visible = line;
-    visible.remove(QChar(QtTelnet::latin1Mark));
-    QCOMPARE(visible, shown);
+    QCOMPARE(line, text);
     const qsizetype nul = bytes.indexOf('\0');
     QCOMPARE(QtTelnet::bytesFromLine(line), nul < 0 ? bytes : bytes.left(nul));
+}
+
+// Every byte string of up to two bytes, every one of three that begins with a lead byte of
+// three or more, and every one of four that begins with a lead byte of four, comes back as
+// itself: every sequence of valid UTF-8 (the
+// library's decoding included, which must never yield an escape) and every near miss of one.
+// Different lines are therefore always different texts.
+void TestQtTelnet::everyShortSequenceComesBack()
+{
+    QByteArray bytes;
+    qsizetype failures = 0;
+    const auto check = [&] {
+        const QString line = QtTelnet::lineFromBytes(bytes.constData(), bytes.size());
+        if (QtTelnet::bytesFromLine(line) != bytes && ++failures <= 5)
+            qWarning("%s does not come back", bytes.toHex(' ').constData());
+    };
+    // After a lead byte: the continuation bytes and one of each other kind.
+    QByteArray after;
+    for (int b = 0x80; b <= 0xbf; ++b)
+        after += char(b);
+    after += QByteArray("\x01" "A\xc3\xe1\xf1\xff");
+
+    for (int first = 1; first <= 0xff; ++first) {
+        bytes = QByteArray(1, char(first));
+        check();
+        for (int second = 1; second <= 0xff; ++second) {
+            bytes = QByteArray(1, char(first)) + char(second);
+            check();
+        }
+    }
+    for (int lead = 0xe0; lead <= 0xff; ++lead) {
+        for (const char second : std::as_const(after)) {
+            for (const char third : std::as_const(after)) {
+                bytes = QByteArray(1, char(lead)) + second + third;
+                check();
+                if (lead < 0xf0 || lead > 0xf4)
+                    continue;
+                for (const char fourth : std::as_const(after)) {
+                    bytes = QByteArray(1, char(lead)) + second + third + fourth;
+                    check();
+                }
+            }
+        }
+    }
+    QCOMPARE(failures, 0);
 }
 
 void TestQtTelnet::sending_data()
@@ -188,8 +240,8 @@ void TestQtTelnet::sending_data()
     QTest::newRow("empty string is a bare CR LF") << QStringList{""} << false << QByteArray("\r\n");
     QTest::newRow("non-ASCII goes out as UTF-8")
         << QStringList{QString::fromUtf8("zażółć é")} << false << QByteArray("za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 \xc3\xa9\r\n");
-    QTest::newRow("text read as Latin-1 goes back as its bytes")
-        << QStringList{QtTelnet::lineFromBytes("M\xfcller \xff", 8)} << false << QByteArray("M\xfcller \xff\r\n");
+    QTest::newRow("escaped bytes go back as themselves")
+        << QStringList{withEscapes(QStringLiteral(u"M<fc>ller \u00e9<ff>"))} << false << QByteArray("M\xfcller \xc3\xa9\xff\r\n");
     QTest::newRow("list, one line each") << QStringList{"a", "b c"} << true << QByteArray("a\r\nb c\r\n");
     QTest::newRow("empty list writes nothing") << QStringList{} << true << QByteArray();
 }

@@ -1,9 +1,9 @@
 #include "router/configcipher.h"
 #include "router/configexport.h"
+#include "support/opensslcommand.h"
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,41 +65,12 @@ private slots:
     void weEncryptOpensslDecrypts();
 
 private:
-    QByteArray openssl(const QStringList &arguments, const QByteArray &input = QByteArray());
-    // Key (bytes 0-31) and IV (32-47) from "openssl dgst -sha512 -binary", as hex.
-    QStringList keyAndIv(const QString &password);
-
     QTemporaryDir dir;
 };
 
 void TestConfigCipher::initTestCase()
 {
     QVERIFY(dir.isValid());
-}
-
-QByteArray TestConfigCipher::openssl(const QStringList &arguments, const QByteArray &input)
-{
-    QProcess process;
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForStarted(10000))
-        return QByteArray();
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(60000);
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning() << "openssl" << arguments << process.readAllStandardError();
-        return QByteArray();
-    }
-    return process.readAllStandardOutput();
-}
-
-QStringList TestConfigCipher::keyAndIv(const QString &password)
-{
-    const QByteArray digest = openssl({QStringLiteral("dgst"), QStringLiteral("-sha512"), QStringLiteral("-binary")},
-                                      password.toUtf8());
-    if (digest.size() != 64)
-        return {};
-    return {QString::fromLatin1(digest.left(32).toHex()), QString::fromLatin1(digest.mid(32, 16).toHex())};
 }
 
 void TestConfigCipher::roundTrip_data()
@@ -220,8 +191,10 @@ void TestConfigCipher::keyFromPassword()
     ConfigCipher cipher;
     QCOMPARE(cipher.keyMaterial.size(), qsizetype(64));
     cipher.setPassword(password);
-    const QByteArray digest = openssl({QStringLiteral("dgst"), QStringLiteral("-sha512"), QStringLiteral("-binary")},
-                                      password.toUtf8());
+    const QByteArray digest =
+        OpensslCommand::run({QStringLiteral("dgst"), QStringLiteral("-sha512"), QStringLiteral("-binary")},
+                            password.toUtf8())
+            .output;
     QCOMPARE(digest.size(), qsizetype(64));
     QCOMPARE(cipher.keyMaterial, digest);
     if (password != QString::fromLatin1(password.toLatin1()))
@@ -283,8 +256,8 @@ void TestConfigCipher::opensslEncryptsWeDecrypt()
 {
     QFETCH(int, length);
     QFETCH(QString, password);
-    const QStringList key = keyAndIv(password);
-    QCOMPARE(key.size(), 2);
+    const QStringList key = OpensslCommand::keyArguments(password);
+    QVERIFY(!key.isEmpty());
     const QByteArray plain = payload(length, quint32(length) * 31);
     const QString plainName = dir.filePath(QStringLiteral("plain-%1").arg(length));
     const QString encryptedName = dir.filePath(QStringLiteral("enc-%1.aes").arg(length));
@@ -292,9 +265,11 @@ void TestConfigCipher::opensslEncryptsWeDecrypt()
     QVERIFY(plainFile.open(QIODevice::WriteOnly));
     plainFile.write(plain);
     plainFile.close();
-    openssl({QStringLiteral("enc"), QStringLiteral("-aes-256-cbc"), QStringLiteral("-K"), key[0],
-             QStringLiteral("-iv"), key[1], QStringLiteral("-a"), QStringLiteral("-in"), plainName,
-             QStringLiteral("-out"), encryptedName});
+    QCOMPARE(OpensslCommand::run(QStringList{QStringLiteral("enc"), QStringLiteral("-aes-256-cbc")} + key
+                                 + QStringList{QStringLiteral("-a"), QStringLiteral("-in"), plainName,
+                                               QStringLiteral("-out"), encryptedName})
+                 .exitCode,
+             0);
     QFile encryptedFile(encryptedName);
     QVERIFY(encryptedFile.open(QIODevice::ReadOnly));
     const QByteArray text = encryptedFile.readAll();
@@ -315,14 +290,15 @@ void TestConfigCipher::weEncryptOpensslDecrypts()
 {
     QFETCH(int, length);
     QFETCH(QString, password);
-    const QStringList key = keyAndIv(password);
-    QCOMPARE(key.size(), 2);
+    const QStringList key = OpensslCommand::keyArguments(password);
+    QVERIFY(!key.isEmpty());
     const QByteArray plain = payload(length, quint32(length) * 17);
-    const QByteArray decrypted = openssl({QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-256-cbc"),
-                                          QStringLiteral("-K"), key[0], QStringLiteral("-iv"), key[1],
-                                          QStringLiteral("-a")},
-                                         wrappedBase64(encrypted(plain, password)));
-    QCOMPARE(decrypted, plain);
+    const OpensslCommand::Run decrypted =
+        OpensslCommand::run(QStringList{QStringLiteral("enc"), QStringLiteral("-d"), QStringLiteral("-aes-256-cbc")}
+                                + key + QStringList{QStringLiteral("-a")},
+                            wrappedBase64(encrypted(plain, password)));
+    QCOMPARE(decrypted.exitCode, 0);
+    QCOMPARE(decrypted.output, plain);
 }
 
 QTEST_GUILESS_MAIN(TestConfigCipher)

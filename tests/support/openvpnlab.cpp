@@ -356,8 +356,9 @@ bool OpenVpnLab::serverIsLabs(const ClientOptions &options) const
 
 const OpenVpnLab::Instance *OpenVpnLab::startClient(const ClientOptions &options)
 {
-    const QString &name = options.commonName;
-    const QString keyFile = options.keyPassphrase.isEmpty() ? key(name) : encryptedKey(name, options.keyPassphrase);
+    const QString &commonName = options.commonName;
+    const QString name = options.instanceName.isEmpty() ? commonName : options.instanceName;
+    const QString keyFile = options.keyPassphrase.isEmpty() ? key(commonName) : encryptedKey(commonName, options.keyPassphrase);
     if (keyFile.isEmpty())
         return nullptr;
     if (options.tun) {
@@ -387,7 +388,7 @@ const OpenVpnLab::Instance *OpenVpnLab::startClient(const ClientOptions &options
             QStringLiteral("nobind"),
             QStringLiteral("remote-cert-tls server"),
             QStringLiteral("ca ") + quotedArgument(caCertificate()),
-            QStringLiteral("cert ") + quotedArgument(certificate(name)),
+            QStringLiteral("cert ") + quotedArgument(certificate(commonName)),
             QStringLiteral("key ") + quotedArgument(keyFile),
             QStringLiteral("route-nopull"),
             QStringLiteral("connect-retry 1 2"),
@@ -401,7 +402,7 @@ const OpenVpnLab::Instance *OpenVpnLab::startClient(const ClientOptions &options
             config << QStringLiteral("dev null") << QStringLiteral("pull-filter ignore \"ifconfig\"");
         }
         if (!chosen.keyPassphrase.isEmpty() && !chosen.management.queryPasswords) {
-            const QString passFile = fileBaseName(name) + QStringLiteral("-key.pass");
+            const QString passFile = fileBaseName(commonName) + QStringLiteral("-key.pass");
             config << QStringLiteral("askpass ") + quotedArgument(path(passFile));
         }
         if (chosen.authUserPass) {
@@ -409,7 +410,7 @@ const OpenVpnLab::Instance *OpenVpnLab::startClient(const ClientOptions &options
                 config << QStringLiteral("auth-user-pass");
             } else {
                 const QString authFile = fileBaseName(name) + QStringLiteral("-auth.txt");
-                if (!writeFile(authFile, chosen.username.toUtf8() + '\n' + chosen.password.toUtf8() + '\n'))
+                if (!writeFile(authFile, chosen.username + '\n' + chosen.password + '\n'))
                     return nullptr;
                 config << QStringLiteral("auth-user-pass ") + quotedArgument(path(authFile));
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -47,14 +48,16 @@ public:
 
     struct ClientOptions
     {
-        QString commonName = QStringLiteral("client1"); // also the instance name
+        QString commonName = QStringLiteral("client1");
+        QString instanceName;       // empty: the common name (several clients may share one)
         ManagementOptions management;
         QString remoteAddress;      // empty: the lab's server (or 127.0.0.1)
         quint16 remotePort = 0;     // 0: the lab's server's port (or a port nobody serves)
         bool tun = false;           // false: "dev null", which needs neither root nor a device
         bool authUserPass = false;  // log in with a user name and password ...
-        QString username;           // ... from these (a file), or when empty through the
-        QString password;           //     management interface (needs queryPasswords)
+        QByteArray username;        // ... from these bytes (a file; they need not be UTF-8),
+        QByteArray password;        //     or when empty through the management interface
+                                    //     (needs queryPasswords)
         QString keyPassphrase;      // non-empty: the client key is encrypted with it
         QStringList extraOptions;
     };

@@ -27,13 +27,21 @@ QString ScriptedOpenVpnPeer::clientLine26(const QString &name, int bytes)
 
 QByteArray ScriptedOpenVpnPeer::statusAnswer26(const QStringList &clientLines)
 {
+    QList<QByteArray> lines;
+    for (const QString &line : clientLines)
+        lines.append(line.toUtf8());
+    return statusAnswer26FromBytes(lines);
+}
+
+QByteArray ScriptedOpenVpnPeer::statusAnswer26FromBytes(const QList<QByteArray> &clientLines)
+{
     QByteArray answer =
         "TITLE,OpenVPN 2.6.14 x86_64-pc-linux-gnu [SSL (OpenSSL)] [LZO] [LZ4] [EPOLL] [PKCS11] [MH/PKTINFO] [AEAD] [DCO]\r\n"
         "TIME,2026-12-07 19:50:43,1796673043\r\n"
         "HEADER,CLIENT_LIST,Common Name,Real Address,Virtual Address,Virtual IPv6 Address,Bytes Received,Bytes Sent,"
         "Connected Since,Connected Since (time_t),Username,Client ID,Peer ID,Data Channel Cipher\r\n";
-    for (const QString &line : clientLines)
-        answer += line.toUtf8() + "\r\n";
+    for (const QByteArray &line : clientLines)
+        answer += line + "\r\n";
     answer += "HEADER,ROUTING_TABLE,Virtual Address,Common Name,Real Address,Last Ref,Last Ref (time_t)\r\n"
               "GLOBAL_STATS,Max bcast/mcast queue length,1\r\n"
               "GLOBAL_STATS,dco_enabled,0\r\n"
@@ -53,6 +61,7 @@ void ScriptedOpenVpnPeer::accept()
         next->setParent(this);
         buffer.clear();
         receivedOnConnection.clear();
+        receivedBytesOnConnection.clear();
         ++connections;
         connect(next, &QTcpSocket::readyRead, this, &ScriptedOpenVpnPeer::readLines);
         connect(next, &QTcpSocket::disconnected, this, [this, next] {
@@ -79,6 +88,7 @@ void ScriptedOpenVpnPeer::readLines()
         const QString line = QString::fromUtf8(raw);
         received.append(line);
         receivedOnConnection.append(line);
+        receivedBytesOnConnection.append(raw);
         emit lineReceived(line);
         answer(line);
         if (!socket)

@@ -55,10 +55,13 @@ public:
     QStringList received;
     // Lines received on the current connection.
     QStringList receivedOnConnection;
+    // The same lines as the bytes they came as.
+    QList<QByteArray> receivedBytesOnConnection;
     int connections = 0;
 
     // A status answer as OpenVPN 2.6 writes it, with a HEADER line and these CLIENT_LIST lines.
     static QByteArray statusAnswer26(const QStringList &clientLines);
+    static QByteArray statusAnswer26FromBytes(const QList<QByteArray> &clientLines);
     // A client line of that answer for a client with these byte counts (bytes received,
     // bytes + 1 sent); its addresses follow from the length of the name.
     static QString clientLine26(const QString &name, int bytes);

@@ -1,5 +1,6 @@
 #include "ui/clientlistview.h"
 
+#include "management/qttelnet.h"
 #include "support/scriptedopenvpnpeer.h"
 #include "ui/clientstatuswidget.h"
 
@@ -126,6 +127,11 @@ private slots:
     void disconnectRequested();
     void disconnectEnabled();
     void focusStaysWhenClientsArrive();
+    void clientIds_data();
+    void clientIds();
+    void namesAreTheirBytes();
+    void valuesAreNeverCut_data();
+    void valuesAreNeverCut();
 };
 
 void tst_ClientListView::initTestCase()
@@ -416,6 +422,132 @@ void tst_ClientListView::focusStaysWhenClientsArrive()
     QCoreApplication::processEvents();
     QCOMPARE(QApplication::focusWidget(), disconnectButton(view, 0));
     QCOMPARE(rows(view, {0}), QStringList{row26(QStringLiteral("b"), 2)});
+}
+
+void tst_ClientListView::clientIds_data()
+{
+    QTest::addColumn<QList<QStringList>>("answers");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QList<qint64>>("ids");
+
+    const auto client = [](const QString &name, int id) {
+        return QStringLiteral("CLIENT_LIST,%1,127.0.0.1:1,10.88.0.2,,1,2,x,1262304000,UNDEF,%2,0,AES-256-GCM").arg(name).arg(id);
+    };
+    QTest::newRow("each connection of a name")
+        << QList<QStringList>{answer({header26, client(QStringLiteral("x:y"), 7), client(QStringLiteral("a"), 8),
+                                      client(QStringLiteral("x:y"), 12)})}
+        << "x:y" << QList<qint64>{7, 12};
+    QTest::newRow("those of the latest answer")
+        << QList<QStringList>{answer({header26, client(QStringLiteral("x:y"), 7), client(QStringLiteral("x:y"), 12)}),
+                              answer({header26, client(QStringLiteral("x:y"), 12), client(QStringLiteral("x:y"), 15)})}
+        << "x:y" << QList<qint64>{12, 15};
+    QTest::newRow("a name no longer listed")
+        << QList<QStringList>{answer({header26, client(QStringLiteral("x:y"), 7)}), answer({header26, client(QStringLiteral("a"), 8)})}
+        << "x:y" << QList<qint64>{};
+    QTest::newRow("an answer without client IDs")
+        << QList<QStringList>{answer({QStringLiteral("CLIENT_LIST,x:y,198.51.100.7:1194,10.8.0.6,100,200,x,1262304000")})}
+        << "x:y" << QList<qint64>{};
+}
+
+void tst_ClientListView::clientIds()
+{
+    QFETCH(QList<QStringList>, answers);
+    QFETCH(QString, name);
+    QFETCH(QList<qint64>, ids);
+    ClientListView view;
+    for (const QStringList &status : answers)
+        view.setStatus(status);
+    QCOMPARE(view.clientIds(name), ids);
+}
+
+// 1,000 clients whose names differ only in bytes that are or are not UTF-8, or in what could
+// pass for them: 1,000 rows, and each row's Disconnect asks for its own client's bytes.
+void tst_ClientListView::namesAreTheirBytes()
+{
+    const QList<QByteArray> pieces{"\xe9",         "\xc3\xa9", "\xc3\xa9\xcd\x8f", "\xcd\x8f", "e\xcc\x81",
+                                   "\xc3",         "\xa9",      "\xed\xa0\x80",     "\xc0\xa9", "\xef\xbb\xbf"};
+    QList<QByteArray> names;
+    for (int i = 0; names.size() < 1000; ++i) {
+        QByteArray name = "caf";
+        for (int n = i; n > 0; n /= int(pieces.size()))
+            name += pieces.at(n % pieces.size());
+        if (!names.contains(name))
+            names.append(name);
+    }
+    QByteArray bytes = header26.toUtf8() + "\r\n";
+    for (const QByteArray &name : std::as_const(names))
+        bytes += "CLIENT_LIST," + name + ",127.0.0.1:1,10.88.0.2,,1,2,x,1262304000,UNDEF,0,0,AES-256-GCM\r\n";
+    bytes += "END\r\n";
+    // The answer as the transport hands it up.
+    QStringList status;
+    for (const QByteArray &line : bytes.split('\n')) {
+        if (!line.isEmpty())
+            status.append(QtTelnet::lineFromBytes(line.constData(), line.size()) + u'\n');
+    }
+
+    ClientListView view;
+    QVERIFY(shown(view, QSize(500, 300)));
+    view.setStatus(status);
+    QCOMPARE(view.topLevelItemCount(), names.size());
+    QSignalSpy requested(&view, &ClientListView::disconnectRequested);
+    for (int row = 0; row < names.size(); ++row) {
+        view.scrollToItem(view.topLevelItem(row));
+        QPushButton *button = disconnectButton(view, row);
+        QVERIFY(button);
+        button->click();
+        QCOMPARE(requested.size(), 1);
+        QCOMPARE(QtTelnet::bytesFromLine(requested.takeFirst().first().toString()), names.at(row));
+    }
+}
+
+void tst_ClientListView::valuesAreNeverCut_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("width");
+
+    QTest::newRow("an ordinary client, wide enough")
+        << QStringLiteral("CLIENT_LIST,client1,198.51.100.7:50108,10.8.0.6,,100,200,x,1262304000,UNDEF,0,0,AES-256-GCM") << 500;
+    QTest::newRow("a long address, narrow")
+        << QStringLiteral("CLIENT_LIST,client1,udp6:[2001:db8:85a3::8a2e:370:7334]:50108,10.8.0.6,,100,200,x,1262304000,UNDEF,0,0,AES-256-GCM")
+        << 300;
+    QTest::newRow("a long name")
+        << QStringLiteral("CLIENT_LIST,%1,172.31.200.12:50108,10.8.0.6,,100,200,x,1262304000,UNDEF,0,0,AES-256-GCM")
+               .arg(QString(60, u'n'))
+        << 500;
+    QTest::newRow("big byte counts, narrow")
+        << QStringLiteral("CLIENT_LIST,client1,172.31.200.12:50108,10.8.0.6,,123456789012345,987654321098765,x,1262304000,UNDEF,0,0,AES-256-GCM")
+        << 250;
+}
+
+// However narrow the list, a panel shows each value whole: the panel keeps the width it needs
+// and the list scrolls sideways.
+void tst_ClientListView::valuesAreNeverCut()
+{
+    QFETCH(QString, line);
+    QFETCH(int, width);
+    ClientListView view;
+    QVERIFY(shown(view, QSize(width, 300)));
+    view.setStatus(answer({header26, line, line26(QStringLiteral("client2"), 2)}));
+    QCoreApplication::processEvents();
+    for (int row = 0; row < 2; ++row) {
+        const ClientStatusWidget *panel = view.panelAt(row);
+        QVERIFY(panel);
+        for (const QLabel *label : panel->findChildren<QLabel *>()) {
+            QVERIFY2(label->width() >= label->sizeHint().width(),
+                     qPrintable(QStringLiteral("%1: %2 of %3 pixels").arg(label->text()).arg(label->width()).arg(label->sizeHint().width())));
+        }
+        const QPushButton *button = panel->findChild<QPushButton *>(QStringLiteral("disconnectButton"));
+        QVERIFY(button->width() >= button->sizeHint().width());
+        QVERIFY(panel->rect().contains(button->geometry()));
+    }
+    // Scrolled to the far side, the end of the widest panel is on screen.
+    view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    int right = 0;
+    for (int row = 0; row < 2; ++row)
+        right = qMax(right, view.panelAt(row)->geometry().right());
+    QVERIFY2(right < view.viewport()->width(), qPrintable(QStringLiteral("%1 of %2").arg(right).arg(view.viewport()->width())));
+    QCOMPARE(rowsInView(view).size(), 2);
 }
 
 QTEST_MAIN(tst_ClientListView)

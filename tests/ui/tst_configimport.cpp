@@ -245,33 +245,41 @@ void tst_ConfigImport::stopsSilently()
 void tst_ConfigImport::failureMessages_data()
 {
     QTest::addColumn<QByteArray>("text");       // the export file; empty: no such file
+    QTest::addColumn<QString>("fileName");     // instead of the text
     QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("passwordAsked");
     QTest::addColumn<QString>("message");
 
     const QByteArray good = exportText(document({{"/a", "b"}}));
-    QTest::newRow("missing file") << QByteArray() << exportPassword
+    QTest::newRow("missing file") << QByteArray() << QString() << exportPassword << false
                                   << QStringLiteral("Could not read the file.");
-    QTest::newRow("wrong password") << good << QStringLiteral("wrong")
+    // It opens, but reading fails at its first byte.
+    QTest::newRow("file fails while read") << QByteArray() << QStringLiteral("/proc/self/mem") << exportPassword
+                                           << true << QStringLiteral("Could not read the file.");
+    QTest::newRow("wrong password") << good << QString() << QStringLiteral("wrong") << true
                                     << QStringLiteral("Wrong password or XML syntax error.");
     QTest::newRow("truncated document")
-        << exportText(document({{"/a", "b"}}).chopped(10)) << exportPassword
+        << exportText(document({{"/a", "b"}}).chopped(10)) << QString() << exportPassword << true
         << QStringLiteral("Wrong password or XML syntax error.");
-    QTest::newRow("not an export") << QByteArray("plain text, no export") << exportPassword
+    QTest::newRow("not an export") << QByteArray("plain text, no export") << QString() << exportPassword << true
                                    << QStringLiteral("Wrong password or XML syntax error.");
 }
 
 void tst_ConfigImport::failureMessages()
 {
     QFETCH(QByteArray, text);
+    QFETCH(QString, fileName);
     QFETCH(QString, password);
+    QFETCH(bool, passwordAsked);
     QFETCH(QString, message);
-    const QString fileName = text.isEmpty() ? work->filePath(QStringLiteral("absent.aes"))
-                                            : writeExport(text);
+    if (fileName.isEmpty())
+        fileName = text.isEmpty() ? work->filePath(QStringLiteral("absent.aes")) : writeExport(text);
 
     dialogs->answerText(fileName);
     dialogs->answerText(password);
     run();
 
+    QCOMPARE(dialogs->callsOf(ScriptedDialogs::Text).size(), passwordAsked ? 1 : 0);
     const QList<ScriptedDialogs::Call> messages = dialogs->callsOf(ScriptedDialogs::Message);
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.first().icon, QMessageBox::Critical);

@@ -77,6 +77,17 @@ void tst_LogFinder::matches_data()
     QTest::newRow("no match across a line end") << log << "packet [24" << QList<QPoint>{};
     QTest::newRow("matches do not overlap") << QStringLiteral("aaaaa\n") << "aa" << QList<QPoint>{{0, 0}, {0, 2}};
     QTest::newRow("beyond Latin-1") << QStringLiteral("Zażółć gęślą\nZAŻÓŁĆ\n") << "żółć" << QList<QPoint>{{0, 2}, {1, 2}};
+    QTest::newRow("one letter, either case") << QStringLiteral("Peer pEEr\n") << "e"
+                                             << QList<QPoint>{{0, 1}, {0, 2}, {0, 6}, {0, 7}};
+    QTest::newRow("first letter in either case, the rest too") << QStringLiteral("xTLs Tls tLS\n") << "tls"
+                                                               << QList<QPoint>{{0, 1}, {0, 5}, {0, 9}};
+    QTest::newRow("first letter where the rest does not follow") << QStringLiteral("tx Tt tls\n") << "tls"
+                                                                 << QList<QPoint>{{0, 6}};
+    QTest::newRow("first character no letter") << QStringLiteral("[a] [A]\n") << "[a" << QList<QPoint>{{0, 0}, {0, 4}};
+    QTest::newRow("k finds the Kelvin sign, which folds to it") << QStringLiteral("k \u212A K\n") << "k"
+                                                                << QList<QPoint>{{0, 0}, {0, 2}, {0, 4}};
+    QTest::newRow("s finds the long s, which folds to it") << QStringLiteral("se \u017Fe Se\n") << "se"
+                                                           << QList<QPoint>{{0, 0}, {0, 3}, {0, 6}};
 }
 
 void tst_LogFinder::matches()

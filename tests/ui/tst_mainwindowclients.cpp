@@ -50,6 +50,8 @@ private slots:
     void rowGoesWhileTheQuestionIsOpen();
     void peerTextsShownAsText_data();
     void peerTextsShownAsText();
+    void namesGoBackAsTheirBytes_data();
+    void namesGoBackAsTheirBytes();
 
 private:
     void init() override;
@@ -185,7 +187,10 @@ void tst_MainWindowClients::peerTextsShownAsText()
     QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("titleLabel"))), name);
     QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("realAddressLabel"))), "Real address: " + address);
 
-    peer->handler = [](const QString &line) -> std::optional<QByteArray> {
+    // A name with a colon goes by its client ID.
+    peer->handler = [name](const QString &line) -> std::optional<QByteArray> {
+        if (line.startsWith(QLatin1String("client-kill ")))
+            return "ERROR: common name '" + name.toUtf8() + "' not found\r\n";
         if (!line.startsWith(QLatin1String("kill ")))
             return std::nullopt;
         const QString quoted = line.mid(6).chopped(1);
@@ -208,6 +213,77 @@ void tst_MainWindowClients::peerTextsShownAsText()
     QCOMPARE(shown.at(0), "Do you really want to disconnect " + name + "?");
     QCOMPARE(shown.at(1), "The client " + name + " was not disconnected. OpenVPN answered: ERROR: common name '" + name
                               + "' not found");
+}
+
+void tst_MainWindowClients::namesGoBackAsTheirBytes_data()
+{
+    // The names and client IDs of the connections in the status answer, as OpenVPN sends them.
+    QTest::addColumn<QList<QByteArray>>("names");
+    QTest::addColumn<QList<int>>("ids");
+    // Per row: the name as shown, and what its Disconnect sends before the poll.
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QList<QList<QByteArray>>>("wire");
+
+    QTest::newRow("UTF-8 name ending in U+034F beside the same name in Latin-1")
+        << QList<QByteArray>{"caf\xc3\xa9\xcd\x8f", "caf\xe9"} << QList<int>{0, 1}
+        << QStringList{QStringLiteral(u"caf\u00e9\\u034F"), QStringLiteral("caf\\xE9")}
+        << QList<QList<QByteArray>>{{"kill \"caf\xc3\xa9\xcd\x8f\""}, {"kill \"caf\xe9\""}};
+    QTest::newRow("Latin-1 name alone")
+        << QList<QByteArray>{"M\xfcller"} << QList<int>{0} << QStringList{QStringLiteral("M\\xFCller")}
+        << QList<QList<QByteArray>>{{"kill \"M\xfcller\""}};
+    QTest::newRow("UTF-8 name with U+034F inside")
+        << QList<QByteArray>{"a\xcd\x8f" "b"} << QList<int>{0} << QStringList{QStringLiteral("a\\u034Fb")}
+        << QList<QList<QByteArray>>{{"kill \"a\xcd\x8f" "b\""}};
+    QTest::newRow("not UTF-8 in the middle")
+        << QList<QByteArray>{"x\xc3\xa9\x80y"} << QList<int>{0} << QStringList{QStringLiteral(u"x\u00e9\\x80y")}
+        << QList<QList<QByteArray>>{{"kill \"x\xc3\xa9\x80y\""}};
+    QTest::newRow("name with a colon, two connections: each by its ID")
+        << QList<QByteArray>{"x:\xe9", "other", "x:\xe9"} << QList<int>{3, 4, 5} << QStringList{QStringLiteral("x:\\xE9"), QStringLiteral("other")}
+        << QList<QList<QByteArray>>{{"client-kill 3", "client-kill 5"}, {"kill \"other\""}};
+}
+
+// A client is its name's bytes: the list has a row for each different name, the name is
+// shown so that none passes for another (in the panel, the question and the error), and
+// Disconnect sends the bytes of its own row, which OpenVPN here does not find.
+void tst_MainWindowClients::namesGoBackAsTheirBytes()
+{
+    QFETCH(QList<QByteArray>, names);
+    QFETCH(QList<int>, ids);
+    QFETCH(QStringList, shown);
+    QFETCH(QList<QList<QByteArray>>, wire);
+
+    QVERIFY(open());
+    QList<QByteArray> lines;
+    for (int i = 0; i < names.size(); ++i)
+        lines.append("CLIENT_LIST," + names.at(i) + ",127.0.0.1:1,10.88.0.2,,1,2,x,1262304000,UNDEF," + QByteArray::number(ids.at(i))
+                     + ",0,AES-256-GCM");
+    QVERIFY(answerWith(ScriptedOpenVpnPeer::statusAnswer26FromBytes(lines)));
+    QCOMPARE(list->topLevelItemCount(), shown.size());
+    peer->handler = [](const QString &line) -> std::optional<QByteArray> {
+        if (line.startsWith(QLatin1String("kill ")) || line.startsWith(QLatin1String("client-kill ")))
+            return QByteArray("ERROR: not found\r\n");
+        return std::nullopt;
+    };
+
+    for (int row = 0; row < shown.size(); ++row) {
+        ClientStatusWidget *panel = list->panelAt(row);
+        QVERIFY(panel);
+        QCOMPARE(shownText(panel->findChild<QLabel *>(QStringLiteral("titleLabel"))), shown.at(row));
+        dialogs->calls.clear();
+        dialogs->answerButton(QMessageBox::Yes);
+        const qsizetype before = peer->receivedBytesOnConnection.size();
+        QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+        QCOMPARE(dialogs->calls.first().text, QStringLiteral("Do you really want to disconnect %1?").arg(shown.at(row)));
+        QTRY_COMPARE(peer->receivedBytesOnConnection.size(), before + wire.at(row).size() + 1);
+        QCOMPARE(peer->receivedBytesOnConnection.mid(before, wire.at(row).size()), wire.at(row));
+        QCOMPARE(peer->receivedBytesOnConnection.last(), QByteArray("status 2"));
+        // One error per command, naming the client as the question did.
+        QTRY_COMPARE(dialogs->calls.size(), 1 + wire.at(row).size());
+        for (const ScriptedDialogs::Call &error : dialogs->calls.mid(1)) {
+            QCOMPARE(error.text, QStringLiteral("The client %1 was not disconnected. OpenVPN answered: ERROR: not found")
+                                     .arg(shown.at(row)));
+        }
+    }
 }
 
 QTEST_MAIN(tst_MainWindowClients)

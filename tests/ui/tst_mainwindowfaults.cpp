@@ -3,6 +3,8 @@
 #include "support/fakehttpserver.h"
 #include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
+#include "ui/clientlistview.h"
+#include "ui/clientstatuswidget.h"
 #include "ui/terminallogwriter.h"
 
 #include <QAction>
@@ -48,6 +50,10 @@ private slots:
     void silentPeer_data();
     void silentPeer();
     void errorBoxLeftOpen();
+    void dialogsLeaveTheRepliesFlowing_data();
+    void dialogsLeaveTheRepliesFlowing();
+    void linesBeforeTheCloseAreShown_data();
+    void linesBeforeTheCloseAreShown();
     void brokenLine_data();
     void brokenLine();
     void logFlood();
@@ -61,6 +67,11 @@ private:
     // Shows the window and waits until the start-up commands were answered.
     bool open();
     QList<ScriptedDialogs::Call> questions() const;
+    // Opens the window in server mode, the client list in front, on a peer that lists one
+    // client of that name and refuses to disconnect "client1"; the list, or nullptr.
+    ClientListView *openWithAClient(const QString &name, int timeout = shortTimeout);
+    // Presses the first client's Disconnect, the question answered Yes.
+    void disconnectFirstClient(ClientListView *list);
 };
 
 bool tst_MainWindowFaults::show(int timeout)
@@ -72,6 +83,23 @@ bool tst_MainWindowFaults::show(int timeout)
 bool tst_MainWindowFaults::open()
 {
     return show() && MainWindowFixture::open();
+}
+
+ClientListView *tst_MainWindowFaults::openWithAClient(const QString &name, int timeout)
+{
+    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({ScriptedOpenVpnPeer::clientLine26(name, 1)});
+    peer->setAnswer(QStringLiteral("kill \"client1\""), "ERROR: common name 'client1' not found\r\n");
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
+    if (!show(timeout))
+        return nullptr;
+    ClientListView *list = showClients();
+    return MainWindowFixture::open() && QTest::qWaitFor([list] { return list->panelAt(0) != nullptr; }) ? list : nullptr;
+}
+
+void tst_MainWindowFaults::disconnectFirstClient(ClientListView *list)
+{
+    dialogs->answerButton(QMessageBox::Yes);
+    QTest::mouseClick(list->panelAt(0)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
 }
 
 QList<ScriptedDialogs::Call> tst_MainWindowFaults::questions() const
@@ -154,6 +182,122 @@ void tst_MainWindowFaults::errorBoxLeftOpen()
     QTRY_COMPARE(dialogs->calls.size(), 1);
     QTest::qWait(3 * shortTimeout);
     QCOMPARE(dialogs->titles(), QStringList{QStringLiteral("Network socket error")});
+}
+
+void tst_MainWindowFaults::dialogsLeaveTheRepliesFlowing_data()
+{
+    // What opens the dialog: a Disconnect that OpenVPN refuses, a Disconnect of a name too
+    // long to send, a private key prompt, a user authentication prompt.
+    QTest::addColumn<QString>("cause");
+    // The dialog that is left open, by its title.
+    QTest::addColumn<QString>("title");
+    QTest::newRow("the error of a refused Disconnect") << "refused" << "Error";
+    QTest::newRow("the error of a name too long to send") << "too long" << "Error";
+    QTest::newRow("the private key prompt") << "key" << "Insert password";
+    QTest::newRow("the user authentication prompt") << "auth" << "User authentication";
+}
+
+// A dialog that answers a management event, left open: the window goes on with the
+// connection meanwhile. Log lines are shown, the status polls (every 100 ms here) are
+// answered, and none of them times out (after 300 ms here), where a dialog opened from inside
+// the handling of a reply held up every further line until it was closed.
+void tst_MainWindowFaults::dialogsLeaveTheRepliesFlowing()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, title);
+    ClientListView *list = openWithAClient(cause == QLatin1String("too long") ? QString(300, u'n') : QStringLiteral("client1"));
+    QVERIFY(list);
+    OpenVpnManagement &management = MainWindowTestAccess::management(*window);
+    MainWindowTestAccess::statusTimer(*window).setInterval(100);
+    QSignalSpy statusAnswers(&management, &OpenVpnManagement::statusResponse);
+
+    bool leftOpen = false;
+    dialogs->onCall = [&](const ScriptedDialogs::Call &call) {
+        if (call.title != title)
+            return;
+        peer->send(">LOG:1262304000,I,while the dialog is open\r\n");
+        const qsizetype before = statusAnswers.size();
+        leftOpen = QTest::qWaitFor([&] {
+            // A prompt holds the commands back until it is answered.
+            const bool polled = cause == QLatin1String("key") || cause == QLatin1String("auth") || statusAnswers.size() >= before + 3;
+            return polled && logText().contains(QStringLiteral("while the dialog is open"));
+        }, 30000);
+    };
+    if (cause == QLatin1String("key")) {
+        dialogs->answerText(QStringLiteral("s3cret"));
+        peer->send(">PASSWORD:Need 'Private Key' password\r\n");
+    } else if (cause == QLatin1String("auth")) {
+        dialogs->answerAuth(QStringLiteral("bob"), QStringLiteral("pa55"));
+        peer->send(">PASSWORD:Need 'Auth' username/password\r\n");
+    } else {
+        disconnectFirstClient(list);
+    }
+    QTRY_VERIFY(dialogs->titles().contains(title));
+    QVERIFY(leftOpen);
+    QVERIFY(!dialogs->titles().contains(QStringLiteral("Timeout reached")));
+    QVERIFY(peer->isConnected());
+    QVERIFY(settle());
+    if (cause == QLatin1String("key"))
+        QVERIFY(peer->receivedOnConnection.contains(QStringLiteral("password \"Private Key\" \"s3cret\"")));
+    else if (cause == QLatin1String("auth"))
+        QVERIFY(peer->receivedOnConnection.contains(QStringLiteral("username \"Auth\" \"bob\"")));
+}
+
+void tst_MainWindowFaults::linesBeforeTheCloseAreShown_data()
+{
+    QTest::addColumn<int>("count");
+    // The dialog open while the lines come and the peer closes, by its title; empty: none.
+    QTest::addColumn<QString>("openDialog");
+    const int slice = int(QtTelnet::sliceLines);
+    const int bound = TerminalLogWriter::defaultLineLimit;
+    QTest::newRow("a few lines") << 10 << QString();
+    QTest::newRow("more than a slice of the transport") << slice + 100 << QString();
+    QTest::newRow("as many as the view keeps") << bound << QString();
+    QTest::newRow("as many as the view keeps, the close's error left open") << bound << "Network socket error";
+    QTest::newRow("a slice and more, the error of a refused Disconnect open") << slice + 100 << "Error";
+}
+
+// Every log line that reached the window before the peer closed the connection is shown,
+// however many the view has still to write when the close is reported, and whatever dialog
+// is open meanwhile.
+void tst_MainWindowFaults::linesBeforeTheCloseAreShown()
+{
+    QFETCH(int, count);
+    QFETCH(QString, openDialog);
+    ClientListView *list = openWithAClient(QStringLiteral("client1"), 60000);
+    QVERIFY(list);
+
+    QByteArray burst;
+    for (int i = 0; i < count; ++i)
+        burst += ">LOG:1262304000,I,burst line " + QByteArray::number(i) + "\r\n";
+    const QString last = QStringLiteral("] burst line %1\n").arg(count - 1);
+    // Nothing the window sends may be left unread by the peer when it closes, or the close
+    // resets the connection and throws away what the peer's system has not sent yet.
+    MainWindowTestAccess::statusTimer(*window).stop();
+    bool shownWhileOpen = false;
+    dialogs->onCall = [&](const ScriptedDialogs::Call &call) {
+        if (call.title == QLatin1String("Error")) {
+            // The status request that follows a Disconnect.
+            QTRY_COMPARE(peer->receivedOnConnection.last(), QStringLiteral("status 2"));
+            peer->send(burst);
+            peer->closeConnection();
+        }
+        if (call.title == openDialog)
+            shownWhileOpen = QTest::qWaitFor([&] { return logText().endsWith(last); }, 60000);
+    };
+    if (openDialog == QLatin1String("Error")) {
+        disconnectFirstClient(list);
+    } else {
+        peer->send(burst);
+        peer->closeConnection();
+    }
+
+    QTRY_VERIFY(dialogs->titles().contains(QStringLiteral("Network socket error")));
+    QCOMPARE(shownWhileOpen, !openDialog.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(logText().endsWith(last), 60000);
+    const QTextDocument *document = child<QTextEdit>(*window, "terminal")->document();
+    QCOMPARE(document->blockCount() - 1, count);
+    QVERIFY(document->firstBlock().text().endsWith(QStringLiteral("] burst line 0")));
 }
 
 void tst_MainWindowFaults::brokenLine_data()

@@ -1,3 +1,4 @@
+#include "management/qttelnet.h"
 #include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
 #include "support/openvpnlab.h"
@@ -14,6 +15,7 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -64,6 +66,8 @@ public:
 
 private slots:
     void serverWithTwoClients();
+    void clientWithAColonInItsName();
+    void clientsNamedByTheirBytes();
     // The router's OpenVPN killed with SIGKILL and started again on the same ports.
     void openVpnKilledAndRestarted();
     void managementPassword_data();
@@ -170,6 +174,101 @@ void tst_MainWindowLab::serverWithTwoClients()
     // Gone within two polls, and no error came back.
     QTRY_COMPARE_WITH_TIMEOUT(names(tree), QStringList{QStringLiteral("client1")}, 2 * pollMs);
     QCOMPARE(dialogs->calls.size(), 1);
+}
+
+// OpenVPN's kill takes a name with a colon for an address: two connections of such a client
+// (its certificate allowed twice) are each dropped by their client ID, the other client stays.
+void tst_MainWindowLab::clientWithAColonInItsName()
+{
+    const QString colonName = QStringLiteral("ops:laptop");
+    lab = std::make_unique<OpenVpnLab>();
+    server = OpenVpnLab::ServerOptions();
+    server.management.address = managementAddress;
+    server.management.port = 11110;
+    server.management.hold = false;
+    server.extraOptions = {QStringLiteral("duplicate-cn")};
+    QVERIFY2(lab->startServer(server), qPrintable(lab->errorString()));
+    OpenVpnLab::ClientOptions client;
+    client.management.enabled = false;
+    for (const QString &instance : {QStringLiteral("colon1"), QStringLiteral("colon2"), QStringLiteral("client1")}) {
+        client.commonName = instance == QLatin1String("client1") ? instance : colonName;
+        client.instanceName = instance;
+        QVERIFY2(lab->startClient(client), qPrintable(lab->errorString()));
+    }
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
+    QVERIFY(show());
+    ClientListView *tree = showClients();
+    QTRY_COMPARE_WITH_TIMEOUT(names(tree), (QStringList{QStringLiteral("client1"), colonName}), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(tree->clientIds(colonName).size(), 2, 60000);
+    const QList<qint64> before = tree->clientIds(colonName);
+    const QList<qint64> otherBefore = tree->clientIds(QStringLiteral("client1"));
+
+    dialogs->answerButton(QMessageBox::Yes);
+    QTest::mouseClick(panelOf(tree, colonName)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+    // Both connections go (OpenVPN tells the clients to restart, so they may come back under
+    // new IDs); no error came back.
+    QTRY_VERIFY_WITH_TIMEOUT(!tree->clientIds(colonName).contains(before.first())
+                                 && !tree->clientIds(colonName).contains(before.last()), 2 * pollMs);
+    QVERIFY(lab->waitForLog(QStringLiteral("colon1"), QStringLiteral("server-pushed-connection-reset")));
+    QVERIFY(lab->waitForLog(QStringLiteral("colon2"), QStringLiteral("server-pushed-connection-reset")));
+    QCOMPARE(tree->clientIds(QStringLiteral("client1")), otherBefore);
+    QCOMPARE(dialogs->calls.size(), 1);
+}
+
+// Clients named by the user names they log in with, as bytes: the UTF-8 name "café" with a
+// combining grapheme joiner after it, and "café" in Latin-1. They are two rows, shown apart,
+// and each Disconnect drops its own client and no other.
+void tst_MainWindowLab::clientsNamedByTheirBytes()
+{
+    const QByteArray utf8Name = "caf\xc3\xa9\xcd\x8f";
+    const QByteArray latin1Name = "caf\xe9";
+    lab = std::make_unique<OpenVpnLab>();
+    server = OpenVpnLab::ServerOptions();
+    server.management.address = managementAddress;
+    server.management.port = 11110;
+    server.management.hold = false;
+    server.recordCredentials = true;
+    server.extraOptions = {QStringLiteral("username-as-common-name")};
+    QVERIFY2(lab->startServer(server), qPrintable(lab->errorString()));
+    OpenVpnLab::ClientOptions client;
+    client.management.enabled = false;
+    client.authUserPass = true;
+    client.password = "pw";
+    for (const QByteArray &user : {utf8Name, latin1Name}) {
+        client.instanceName = QString::fromLatin1(user.toHex());
+        client.username = user;
+        QVERIFY2(lab->startClient(client), qPrintable(lab->errorString()));
+    }
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
+    QVERIFY(show());
+    ClientListView *tree = showClients();
+    const auto bytesOfRows = [&] {
+        QList<QByteArray> rows;
+        for (const QString &name : tree->clientNames())
+            rows.append(QtTelnet::bytesFromLine(name));
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(bytesOfRows(), (QList<QByteArray>{utf8Name, latin1Name}), 60000);
+    const auto panelOfBytes = [&](const QByteArray &bytes) -> ClientStatusWidget * {
+        const QStringList names = tree->clientNames();
+        for (int row = 0; row < names.size(); ++row) {
+            if (QtTelnet::bytesFromLine(names.at(row)) == bytes)
+                return tree->panelAt(row);
+        }
+        return nullptr;
+    };
+    QCOMPARE(label(panelOfBytes(utf8Name), "titleLabel"), QStringLiteral(u"<h2 style=\"color: #0080FF\">caf\u00e9\\u034F</h2>"));
+    QCOMPARE(label(panelOfBytes(latin1Name), "titleLabel"), QStringLiteral("<h2 style=\"color: #0080FF\">caf\\xE9</h2>"));
+
+    // The Latin-1 one first: the other stays.
+    dialogs->answerButton(QMessageBox::Yes);
+    QTest::mouseClick(panelOfBytes(latin1Name)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(bytesOfRows(), QList<QByteArray>{utf8Name}, 2 * pollMs);
+    dialogs->answerButton(QMessageBox::Yes);
+    QTest::mouseClick(panelOfBytes(utf8Name)->findChild<QPushButton *>(QStringLiteral("disconnectButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(bytesOfRows(), QList<QByteArray>{}, 2 * pollMs);
+    QCOMPARE(dialogs->calls.size(), 2);
 }
 
 void tst_MainWindowLab::openVpnKilledAndRestarted()

@@ -617,9 +617,15 @@ void tst_MainWindowManagement::disconnectionStopsPolling()
 void tst_MainWindowManagement::commandsNeedTheConnection_data()
 {
     QTest::addColumn<QString>("loss");
-    QTest::newRow("the peer closes it") << "closed";
-    QTest::newRow("time-out, answered No") << "time-out";
-    QTest::newRow("private key prompt cancelled") << "cancelled";
+    // OpenVPN waits for its hold release when the connection goes (Hold release on, VPN
+    // restart off), or runs (the other way round).
+    QTest::addColumn<bool>("held");
+    for (const bool held : {false, true}) {
+        const char *state = held ? "held" : "running";
+        QTest::addRow("the peer closes it, %s", state) << "closed" << held;
+        QTest::addRow("time-out, answered No, %s", state) << "time-out" << held;
+        QTest::addRow("private key prompt cancelled, %s", state) << "cancelled" << held;
+    }
 }
 
 // While no management connection is open, nothing that needs one can be asked for, and what
@@ -628,11 +634,13 @@ void tst_MainWindowManagement::commandsNeedTheConnection_data()
 void tst_MainWindowManagement::commandsNeedTheConnection()
 {
     QFETCH(QString, loss);
+    QFETCH(bool, held);
+    constexpr int timeout = 300;
     const QString client = QStringLiteral("CLIENT_LIST,c1,127.0.0.1:1,10.88.0.2,,1,2,2026-12-07 19:50:38,1796673038,UNDEF,0,0,AES-256-GCM");
     peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({client});
     QVERIFY(open());
     OpenVpnManagement &management = MainWindowTestAccess::management(*window);
-    management.setTimeout(300);
+    management.setTimeout(timeout);
     auto *hold = child<QPushButton>(*window, "holdReleaseButton");
     auto *restart = child<QPushButton>(*window, "vpnRestartButton");
     ClientListView *tree = showClients();
@@ -641,9 +649,13 @@ void tst_MainWindowManagement::commandsNeedTheConnection()
         return panel ? panel->findChild<QPushButton *>(QStringLiteral("disconnectButton")) : nullptr;
     };
     QVERIFY(disconnectButton() && disconnectButton()->isEnabled());
-    QVERIFY(restart->isEnabled());
-    peer->send(">HOLD:Waiting for hold release:0\r\n");
-    QTRY_VERIFY(hold->isEnabled());
+    if (held) {
+        peer->send(">HOLD:Waiting for hold release:0\r\n");
+        QTRY_VERIFY(hold->isEnabled());
+    }
+    // Each goes off with the connection, not before.
+    QCOMPARE(hold->isEnabled(), held);
+    QCOMPARE(restart->isEnabled(), !held);
 
     if (loss == QLatin1String("closed")) {
         peer->closeConnection();
@@ -666,7 +678,14 @@ void tst_MainWindowManagement::commandsNeedTheConnection()
     management.sendUsr1Signal();
     QVERIFY(!management.kill(QStringLiteral("c1")));
     MainWindowTestAccess::poll(*window);
-    QTest::qWait(3 * 300);
+    // Had any of them been queued, the response timer started for it would fire before this
+    // one, which starts after them with twice the interval.
+    QTimer later;
+    later.setSingleShot(true);
+    later.setTimerType(Qt::PreciseTimer);
+    QSignalSpy fired(&later, &QTimer::timeout);
+    later.start(2 * timeout);
+    QVERIFY(fired.wait(10000));
     QCOMPARE(dialogs->calls.size(), calls);
 
     peer->setAnswer(QStringLiteral("verb"), "SUCCESS: verb=3\r\n");

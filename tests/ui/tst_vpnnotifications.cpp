@@ -34,6 +34,15 @@ void tst_VpnNotifications::clientsText_data()
                                 << "10 clients connected: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10";
     QTest::newRow("beyond ten counted") << names(250) << QStringList()
                                         << "250 clients connected: c1, c2, c3, c4, c5, c6, c7, c8, c9, c10 and 240 more";
+    // A byte that is not UTF-8 arrives as U+DC80 + byte; a zero-width space would hide.
+    const QString latin1 = QStringLiteral("caf") + QChar(0xDCE9);
+    const QString hidden = QStringLiteral("caf\u00E9\u200B");
+    QTest::newRow("names shown as the window shows them, one")
+        << QStringList{latin1} << QStringList{hidden}
+        << "Client connected: caf\\xE9\nClient disconnected: caf\u00E9\\u200B";
+    QTest::newRow("names shown as the window shows them, listed")
+        << QStringList{latin1, hidden} << QStringList()
+        << "2 clients connected: caf\\xE9, caf\u00E9\\u200B";
     QStringList placeholders = names(9);
     placeholders.append({"%2", "%1"});
     QTest::newRow("placeholders in names stay as they are")
