@@ -56,6 +56,8 @@ QWidget *AboutBox::createImagePage(const QString &name, QLabel *&logo, QLabel *&
     text->setTextFormat(Qt::RichText);
     text->setWordWrap(true);
     text->setOpenExternalLinks(true);
+    // Tab reaches the links (the update offer's among them), Enter follows one.
+    text->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     text->setAlignment(Qt::AlignTop | Qt::AlignLeft);
 
     auto *layout = new QGridLayout(page);
