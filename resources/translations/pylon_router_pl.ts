@@ -52,6 +52,17 @@
     </message>
 </context>
 <context>
+    <name>ClientRowInterface</name>
+    <message>
+        <source>Disconnect</source>
+        <translation>Rozłącz</translation>
+    </message>
+    <message>
+        <source>Disconnects this client from the VPN</source>
+        <translation>Odłącza tego klienta od VPN</translation>
+    </message>
+</context>
+<context>
     <name>ClientStatusWidget</name>
     <message>
         <source>Disconnect</source>

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """What a screen reader sees of one application, read over AT-SPI; used by tst_atspi.
 
-atspi_walk.py PID tree [--window NAME] [--timeout SECONDS]
+atspi_walk.py PID tree [--window NAME] [--root ROLE NAME] [--timeout SECONDS]
               [--set-text ROLE NAME TEXT]... [--press ROLE NAME]... [--until-closed]
     Waits until the application with that process id shows a window (the one named NAME,
-    or any), prints the window's accessible tree as JSON on one line, then types each TEXT
+    or any), prints the window's accessible tree (or that of the object of the role and
+    name given with --root) as JSON on one line, then types each TEXT
     into the editable text of that role and name and performs the first action of each
     object of that role and name, in the order given; with --until-closed it then waits
     until the window is gone (a button's action takes effect a moment later).
@@ -115,7 +116,12 @@ def tree(args):
     _, window = wait_for_window(args.pid, args.window, args.timeout)
     if window is None:
         fail("no window %r of process %d" % (args.window, args.pid))
-    print(json.dumps(node_json(window)), flush=True)
+    root = window
+    if args.root:
+        root = find(window, *args.root)
+        if root is None:
+            fail("no %s %r in the window" % tuple(args.root))
+    print(json.dumps(node_json(root)), flush=True)
     for role, name, text in args.set_text or []:
         node = find(window, role, name)
         if node is None:
@@ -168,6 +174,7 @@ def main():
     commands = parser.add_subparsers(dest="command", required=True)
     tree_command = commands.add_parser("tree")
     tree_command.add_argument("--window")
+    tree_command.add_argument("--root", nargs=2, metavar=("ROLE", "NAME"))
     tree_command.add_argument("--timeout", type=float, default=20)
     tree_command.add_argument("--set-text", nargs=3, action="append", metavar=("ROLE", "NAME", "TEXT"))
     tree_command.add_argument("--press", nargs=2, action="append", metavar=("ROLE", "NAME"))

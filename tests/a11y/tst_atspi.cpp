@@ -1,8 +1,12 @@
 #include "support/atspisession.h"
+#include "support/fakehttpserver.h"
 #include "support/fakeftpserver.h"
 #include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
+#include "ui/clientlistview.h"
 #include "ui/ftpprogressdialog.h"
+#include "ui/openvpnlogline.h"
+#include "update/updateaction.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -11,12 +15,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -140,6 +146,7 @@ private slots:
     void prompts_data();
     void prompts();
     void uploadProgress();
+    void everyClientRow();
     void aboutBoxAndOffer();
 
 private:
@@ -249,11 +256,12 @@ void tst_AtSpi::mainWindow()
         {"push button", QStringLiteral("Clear the search text")},
         {"push button", QStringLiteral("Close the find bar")},
         {"push button", QStringLiteral("Reconnect")},
+        {"push button", QStringLiteral("Update")},
         {"label", QStringLiteral("No secret store: the router password is kept in the settings file.")},
     };
     for (const auto &control : expected)
         QVERIFY2(nodeNamed(tree, QLatin1String(control.role), control.name), qPrintable(control.name));
-    QVERIFY(nodeNamed(tree, QStringLiteral("tree"), QStringLiteral("VPN Clients")));
+    QVERIFY(nodeNamed(tree, QStringLiteral("list"), QStringLiteral("VPN Clients")));
     QCOMPARE(bool(nodeNamed(tree, QStringLiteral("page tab"), QStringLiteral("Status"))), mode == QLatin1String("server"));
 
     // Every menu entry can be chosen by a key: a screen reader tells which.
@@ -322,6 +330,9 @@ void tst_AtSpi::prompts()
         QVERIFY(show());
     } else {
         QVERIFY(open());
+        // The dialog offers the stored address; the one typed over it is the peer's.
+        if (prompt == "setIpAddressAction")
+            QSettings().setValue(QStringLiteral("ip"), QStringLiteral("127.0.24.9"));
         walker = startWalker(arguments);
         if (fromPeer)
             peer->send(prompt);
@@ -343,8 +354,10 @@ void tst_AtSpi::prompts()
         QTRY_VERIFY(peer->received.contains(QLatin1String("s3cret")));
     for (const QString &line : sent)
         QTRY_VERIFY2(peer->received.contains(line), qPrintable(peer->received.join(QLatin1Char('\n'))));
-    if (prompt == "setIpAddressAction")
+    if (prompt == "setIpAddressAction") {
         QTRY_COMPARE(QSettings().value(QStringLiteral("ip")).toString(), routerAddress);
+        QTRY_COMPARE(peer->connections, 2);
+    }
     if (prompt == "setFtpPassAction")
         QTRY_COMPARE(QSettings().value(QStringLiteral("password")).toString(), QStringLiteral("s3cret"));
 }
@@ -376,21 +389,89 @@ void tst_AtSpi::uploadProgress()
     QTRY_COMPARE(result, int(QDialog::Rejected));
 }
 
+// A big server's clients, of which a screenful has panels, all read; one far out of view is
+// disconnected through its row's action: its name has a colon and a byte that is not UTF-8,
+// so the kill goes by the connection's ID.
+void tst_AtSpi::everyClientRow()
+{
+    constexpr int clients = 1000;
+    constexpr int pressed = 700;
+    QList<QByteArray> lines;
+    QStringList shown;
+    for (int i = 0; i < clients; ++i) {
+        const QByteArray name = i == pressed ? QByteArray("far:\xe9") : "client-" + QByteArray::number(i);
+        lines.append("CLIENT_LIST," + name + ",198.51.100.7:" + QByteArray::number(1000 + i)
+                     + ",10.88.0.2,,1,2,x,1262304000,UNDEF," + QByteArray::number(4000 + i) + ",0,AES-256-GCM");
+        shown.append(i == pressed ? QStringLiteral("far:\\xE9") : QString::fromLatin1(name));
+    }
+    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26FromBytes(lines);
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
+    QVERIFY(open());
+    QVERIFY(showClients());
+    QTRY_COMPARE(showClients()->topLevelItemCount(), clients);
+    QVERIFY(!showClients()->panelAt(pressed));
+    dialogs->answerButton(QMessageBox::Yes);
+
+    const QJsonObject list = walk({QStringLiteral("tree"), QStringLiteral("--window"), QStringLiteral("Pylon Router"),
+                                   QStringLiteral("--root"), QStringLiteral("list"), QStringLiteral("VPN Clients"),
+                                   QStringLiteral("--press"), QStringLiteral("list item"), shown.at(pressed)});
+    QVERIFY2(!list.isEmpty(), qPrintable(walkError));
+    QCOMPARE(list.value(QLatin1String("childCount")).toInt(), clients);
+    QStringList names;
+    const QJsonArray rows = list.value(QLatin1String("children")).toArray();
+    for (const QJsonValue &row : rows)
+        names.append(name(row.toObject()));
+    QCOMPARE(names, shown);
+    const QJsonObject far = rows.at(pressed).toObject();
+    QCOMPARE(role(far), QStringLiteral("list item"));
+    // Out of view, as a screen reader's review of what is on screen has it.
+    QVERIFY(has(rows.at(0).toObject(), "showing"));
+    QVERIFY(!has(far, "showing"));
+    QCOMPARE(far.value(QLatin1String("description")).toString(),
+             QStringLiteral("Connected: %1, Real address: 198.51.100.7:1700, VPN address: 10.88.0.2, Sent bytes: 1, "
+                            "Received bytes: 2")
+                 .arg(OpenVpnLogLine::formatTime(1262304000)));
+    QCOMPARE(actions(far).first().toObject().value(QLatin1String("name")).toString(), QStringLiteral("Disconnect"));
+
+    QTRY_VERIFY(peer->receivedBytesOnConnection.contains("client-kill 4700"));
+    QCOMPARE(dialogs->calls.first().text, QStringLiteral("Do you really want to disconnect far:\\xE9?"));
+    const auto kills = std::count_if(peer->receivedBytesOnConnection.cbegin(), peer->receivedBytesOnConnection.cend(),
+                                     [](const QByteArray &line) { return line.contains("kill"); });
+    QCOMPARE(kills, 1);
+}
+
+// The about box as the update button opens it, on the offer of a newer version.
 void tst_AtSpi::aboutBoxAndOffer()
 {
+    FakeHttpServer updateServer;
+    updateServer.setHandler([](const FakeHttpServer::Request &) {
+        FakeHttpServer::Response response;
+        response.body = "2.5\nDownload Pylon Router 2.5\nhttp://www.pylon-router.example/get\n";
+        return response;
+    });
+    UpdateAction::setPortForTesting(updateServer.port());
+    makeWindow();
+    QSignalSpy offered(window->findChild<UpdateAction *>(), &UpdateAction::updateAvaliable);
+    QVERIFY(offered.wait(5000));
     dialogs.reset();
     QVERIFY(show());
-    const std::unique_ptr<QProcess> walker = startWalker({QStringLiteral("tree"), QStringLiteral("--window"), QStringLiteral("About"),
-                                                          QStringLiteral("--press"), QStringLiteral("push button"), QStringLiteral("OK"),
-                                                          QStringLiteral("--until-closed")});
-    QTimer::singleShot(0, child<QAction>(*window, "aboutAction"), &QAction::trigger);
+
+    const std::unique_ptr<QProcess> walker =
+        startWalker({QStringLiteral("tree"), QStringLiteral("--window"), QStringLiteral("About"), QStringLiteral("--press"),
+                     QStringLiteral("push button"), QStringLiteral("OK"), QStringLiteral("--until-closed")});
+    QTimer::singleShot(0, window->findChild<UpdateAction *>(), &QAction::trigger);
     const QJsonObject box = finishWalk(*walker);
     QVERIFY2(!box.isEmpty(), qPrintable(walkError));
     QVERIFY2(unnamedControls(box).isEmpty(), qPrintable(unnamedControls(box).join(QStringLiteral(", "))));
     for (const QString &tab : {QStringLiteral("About"), QStringLiteral("Help"), QStringLiteral("Updates")})
         QVERIFY2(nodeNamed(box, QStringLiteral("page tab"), tab), qPrintable(tab));
     QVERIFY(nodeNamed(box, QStringLiteral("image"), QStringLiteral("Pylon Router")));
-    QTRY_VERIFY(!QApplication::activeModalWidget());
+    // The offer and its link are reached with Tab.
+    const std::optional<QJsonObject> offer = nodeNamed(
+        box, QStringLiteral("label"), QStringLiteral("Version 2.5 is avaliable on the following website:\n\nDownload Pylon Router 2.5"));
+    QVERIFY(offer);
+    QVERIFY(has(*offer, "focusable"));
+    QVERIFY(has(*offer, "showing"));
 }
 
 int main(int argc, char *argv[])
