@@ -44,6 +44,9 @@ AccessibleAnnouncer::AccessibleAnnouncer(QWidget *parent)
 void AccessibleAnnouncer::announce(const QString &message)
 {
     text = message;
+    // Readers keep the names they have read: the new one is told before the widget shows.
+    QAccessibleEvent renamed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&renamed);
     hide();
     show();
 }

@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -147,6 +148,7 @@ private slots:
     void prompts();
     void uploadProgress();
     void everyClientRow();
+    void changesAnnounced();
     void aboutBoxAndOffer();
 
 private:
@@ -438,6 +440,57 @@ void tst_AtSpi::everyClientRow()
     const auto kills = std::count_if(peer->receivedBytesOnConnection.cbegin(), peer->receivedBytesOnConnection.cend(),
                                      [](const QByteArray &line) { return line.contains("kill"); });
     QCOMPARE(kills, 1);
+}
+
+// What a sighted user sees change away from the focus reaches a screen reader as an event:
+// a client coming, the VPN's state, the management connection lost.
+void tst_AtSpi::changesAnnounced()
+{
+    QSettings().setValue(QStringLiteral("AppMode"), QStringLiteral("server"));
+    // No clients at first; the list is known before one comes.
+    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({});
+    QVERIFY(show());
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QVERIFY(open());
+    MainWindowTestAccess::poll(*window);
+    QVERIFY(settle());
+    const std::unique_ptr<QProcess> listener = startWalker({QStringLiteral("listen")});
+    QVERIFY(listener->waitForReadyRead(walkTimeoutMs));
+    QCOMPARE(listener->readLine().trimmed(), QByteArray("ready"));
+
+    // The next message shown, or an empty string. A reader reads the message when the event
+    // comes: one at a time, as a user would hear them. Qt tells of a widget shown twice (shown,
+    // and its state changed), so a message is heard again until the next one.
+    QString last;
+    const auto heard = [&]() -> QString {
+        QDeadlineTimer deadline(walkTimeoutMs);
+        while (!deadline.hasExpired()) {
+            // The program answers the listener's questions meanwhile.
+            if (!listener->canReadLine()) {
+                QSignalSpy output(listener.get(), &QProcess::readyReadStandardOutput);
+                output.wait(int(deadline.remainingTime()));
+                continue;
+            }
+            const QJsonObject event = QJsonDocument::fromJson(listener->readLine()).object();
+            if (event.value(QLatin1String("type")).toString().startsWith(QLatin1String("object:state-changed:showing"))
+                && event.value(QLatin1String("detail1")).toInt() == 1 && role(event) == QLatin1String("notification")
+                && name(event) != last) {
+                last = name(event);
+                return last;
+            }
+        }
+        return QString();
+    };
+    peer->statusAnswer = ScriptedOpenVpnPeer::statusAnswer26({ScriptedOpenVpnPeer::clientLine26(QStringLiteral("newcomer"), 1)});
+    MainWindowTestAccess::poll(*window);
+    QCOMPARE(heard(), QStringLiteral("VPN clients\nClient connected: newcomer"));
+    peer->send(">STATE:1796673040,RECONNECTING,SIGHUP,,,,,\r\n");
+    QCOMPARE(heard(), QStringLiteral("VPN reconnecting\nRouter ") + routerAddress);
+    peer->closeConnection();
+    QCOMPARE(heard(), QStringLiteral("Management connection lost\nRouter ") + routerAddress);
+    listener->closeWriteChannel();
+    QVERIFY(listener->waitForFinished(walkTimeoutMs));
 }
 
 // The about box as the update button opens it, on the offer of a newer version.
