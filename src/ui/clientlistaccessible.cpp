@@ -33,7 +33,7 @@ public:
 
     bool isValid() const override { return view && index.isValid(); }
     QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return view->window()->windowHandle(); }
+    QWindow *window() const override { return view ? view->window()->windowHandle() : nullptr; }
     QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(view.data()); }
     QAccessibleInterface *child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
