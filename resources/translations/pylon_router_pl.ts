@@ -27,6 +27,10 @@
         <source>Updates</source>
         <translation>Aktualizacje</translation>
     </message>
+    <message>
+        <source>Pylon Router</source>
+        <translation>Pylon Router</translation>
+    </message>
 </context>
 <context>
     <name>AuthDialog</name>
@@ -100,6 +104,21 @@
             <numerusform>%n klientów</numerusform>
             <numerusform>%n klientów</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>Clear the filter</source>
+        <translation>Wyczyść filtr</translation>
+    </message>
+</context>
+<context>
+    <name>ClientRowInterface</name>
+    <message>
+        <source>Disconnect</source>
+        <translation>Rozłącz</translation>
+    </message>
+    <message>
+        <source>Disconnects this client from the VPN</source>
+        <translation>Odłącza tego klienta od VPN</translation>
     </message>
 </context>
 <context>
@@ -234,6 +253,14 @@
         <source>The server refused to remove the temporary file %1; it was left on the router.</source>
         <translation>Serwer odmówił usunięcia pliku tymczasowego %1; plik pozostał na routerze.</translation>
     </message>
+    <message>
+        <source>Sending the configuration to the router</source>
+        <translation>Wysyłanie konfiguracji do routera</translation>
+    </message>
+    <message>
+        <source>Upload progress</source>
+        <translation>Postęp wysyłania</translation>
+    </message>
 </context>
 <context>
     <name>LogFindBar</name>
@@ -261,64 +288,24 @@
         <source>%1 of %2</source>
         <translation>%1 z %2</translation>
     </message>
+    <message>
+        <source>Clear the search text</source>
+        <translation>Wyczyść szukany tekst</translation>
+    </message>
+    <message>
+        <source>Close the find bar</source>
+        <translation>Zamknij pasek wyszukiwania</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
-    <message>
-        <source>Basic</source>
-        <translation>Podstawowy</translation>
-    </message>
-    <message>
-        <source>Client</source>
-        <translation>Klient</translation>
-    </message>
-    <message>
-        <source>Server</source>
-        <translation>Serwer</translation>
-    </message>
-    <message>
-        <source>Extract config</source>
-        <translation>Rozpakuj konfigurację</translation>
-    </message>
-    <message>
-        <source>English</source>
-        <translation>Angielski</translation>
-    </message>
-    <message>
-        <source>Polish</source>
-        <translation>Polski</translation>
-    </message>
-    <message>
-        <source>Exit</source>
-        <translation>Zakończ</translation>
-    </message>
     <message>
         <source>Ctrl+Q</source>
         <translation>Ctrl+Q</translation>
     </message>
     <message>
-        <source>Set IP address</source>
-        <translation>Ustaw adres IP</translation>
-    </message>
-    <message>
-        <source>Set FTP password</source>
-        <translation>Ustaw hasło FTP</translation>
-    </message>
-    <message>
-        <source>Automatic hold-release</source>
-        <translation>Automatyczne zwalnianie wstrzymania</translation>
-    </message>
-    <message>
-        <source>Help</source>
-        <translation>Pomoc</translation>
-    </message>
-    <message>
         <source>Ctrl+H</source>
         <translation>Ctrl+H</translation>
-    </message>
-    <message>
-        <source>About</source>
-        <translation>O programie</translation>
     </message>
     <message>
         <source>Reconnect OpenVPN</source>
@@ -610,14 +597,6 @@ Hasło interfejsu zarządzania:</translation>
 %2</translation>
     </message>
     <message>
-        <source>Notifications</source>
-        <translation>Powiadomienia</translation>
-    </message>
-    <message>
-        <source>Save log…</source>
-        <translation>Zapisz dziennik…</translation>
-    </message>
-    <message>
         <source>Ctrl+S</source>
         <translation>Ctrl+S</translation>
     </message>
@@ -628,6 +607,78 @@ Hasło interfejsu zarządzania:</translation>
     <message>
         <source>Ctrl+F</source>
         <translation>Ctrl+F</translation>
+    </message>
+    <message>
+        <source>&amp;Basic</source>
+        <translation>&amp;Podstawowy</translation>
+    </message>
+    <message>
+        <source>&amp;Client</source>
+        <translation>&amp;Klient</translation>
+    </message>
+    <message>
+        <source>&amp;Server</source>
+        <translation>&amp;Serwer</translation>
+    </message>
+    <message>
+        <source>&amp;Extract config</source>
+        <translation>&amp;Rozpakuj konfigurację</translation>
+    </message>
+    <message>
+        <source>&amp;English</source>
+        <translation>&amp;Angielski</translation>
+    </message>
+    <message>
+        <source>&amp;Polish</source>
+        <translation>&amp;Polski</translation>
+    </message>
+    <message>
+        <source>E&amp;xit</source>
+        <translation>Za&amp;kończ</translation>
+    </message>
+    <message>
+        <source>Set &amp;IP address</source>
+        <translation>Ustaw adres &amp;IP</translation>
+    </message>
+    <message>
+        <source>Set FTP &amp;password</source>
+        <translation>Ustaw &amp;hasło FTP</translation>
+    </message>
+    <message>
+        <source>&amp;Automatic hold-release</source>
+        <translation>&amp;Automatyczne zwalnianie wstrzymania</translation>
+    </message>
+    <message>
+        <source>&amp;About</source>
+        <translation>&amp;O programie</translation>
+    </message>
+    <message>
+        <source>&amp;Notifications</source>
+        <translation>&amp;Powiadomienia</translation>
+    </message>
+    <message>
+        <source>&amp;Save log…</source>
+        <translation>&amp;Zapisz dziennik…</translation>
+    </message>
+    <message>
+        <source>Resize the window</source>
+        <translation>Zmień rozmiar okna</translation>
+    </message>
+    <message>
+        <source>Pylon Router logo</source>
+        <translation>Logo Pylon Router</translation>
+    </message>
+    <message>
+        <source>OpenVPN log</source>
+        <translation>Dziennik OpenVPN</translation>
+    </message>
+    <message>
+        <source>No router address</source>
+        <translation>Brak adresu routera</translation>
+    </message>
+    <message>
+        <source>Router address: %1</source>
+        <translation>Adres routera: %1</translation>
     </message>
 </context>
 <context>

@@ -19,6 +19,9 @@ AuthDialog::AuthDialog(QWidget *parent)
     auto *cancelButton = new QPushButton(tr("Cancel"), this);
     okButton->setDefault(true);
     passwordEdit->setEchoMode(QLineEdit::Password);
+    // The captions name the fields, for a screen reader too.
+    usernameLabel->setBuddy(usernameEdit);
+    passwordLabel->setBuddy(passwordEdit);
 
     auto *grid = new QGridLayout(this);
     grid->addWidget(usernameLabel, 0, 0, Qt::AlignLeft);

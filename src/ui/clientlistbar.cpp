@@ -2,11 +2,13 @@
 
 #include "ui/clientlistview.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 
 ClientListBar::ClientListBar(ClientListView *list, QWidget *parent)
     : QWidget(parent)
@@ -17,6 +19,9 @@ ClientListBar::ClientListBar(ClientListView *list, QWidget *parent)
     filterField->setPlaceholderText(tr("Filter clients"));
     filterField->setAccessibleName(filterField->placeholderText());
     filterField->setClearButtonEnabled(true);
+    // The clear button shows only an icon.
+    for (QToolButton *button : filterField->findChildren<QToolButton *>())
+        button->setAccessibleName(tr("Clear the filter"));
     auto *filterLabel = new QLabel(tr("&Filter:"));
     filterLabel->setObjectName(QStringLiteral("clientFilterLabel"));
     filterLabel->setBuddy(filterField);
@@ -26,6 +31,7 @@ ClientListBar::ClientListBar(ClientListView *list, QWidget *parent)
     orderBox = new QComboBox;
     orderBox->setObjectName(QStringLiteral("clientOrderBox"));
     orderBox->setAccessibleName(tr("Order of the clients"));
+    orderBox->view()->setAccessibleName(orderBox->accessibleName());
     orderBox->addItem(tr("As OpenVPN lists them"), ClientRowKeys::AnswerOrder);
     orderBox->addItem(tr("Name"), ClientRowKeys::NameOrder);
     orderBox->addItem(tr("Connected since"), ClientRowKeys::ConnectedSinceOrder);

@@ -1,6 +1,7 @@
 #include "ui/clientlistview.h"
 
 #include "management/clientlistparser.h"
+#include "ui/clientlistaccessible.h"
 #include "ui/clientstatuswidget.h"
 
 #include <QAbstractItemDelegate>
@@ -93,6 +94,7 @@ ClientRow *rowOf(QTreeWidgetItem *item)
 ClientListView::ClientListView(QWidget *parent)
     : QTreeWidget(parent)
 {
+    ClientListAccessible::install();
 }
 
 QStringList ClientListView::clientNames() const
@@ -123,6 +125,22 @@ ClientStatusWidget *ClientListView::panelAt(int row) const
 int ClientListView::shownCount() const
 {
     return isFiltered() ? matchingRows : topLevelItemCount();
+}
+
+QString ClientListView::clientName(int row) const
+{
+    return topLevelItem(row)->data(0, nameRole).toString();
+}
+
+QString ClientListView::clientLine(int row) const
+{
+    return rowOf(topLevelItem(row))->line();
+}
+
+void ClientListView::requestDisconnect(int row)
+{
+    if (disconnectEnabled && row >= 0 && row < topLevelItemCount())
+        emit disconnectRequested(clientName(row));
 }
 
 void ClientListView::setStatus(const QStringList &status)

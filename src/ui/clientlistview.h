@@ -41,6 +41,13 @@ public:
     int shownCount() const;
     bool isFiltered() const { return !filter.isEmpty(); }
     ClientRowKeys::Order order() const { return rowOrder; }
+    // For assistive technology, which reads every row, in view or not (ClientListAccessible):
+    // the row's name, its last line a panel shows (empty while it had none), and asking to
+    // disconnect its client as the row's Disconnect button does.
+    QString clientName(int row) const;
+    QString clientLine(int row) const;
+    bool isDisconnectEnabled() const { return disconnectEnabled; }
+    void requestDisconnect(int row);
 
 signals:
     // A panel's Disconnect button was pressed; name is what the panel shows (empty for a

@@ -64,19 +64,28 @@ void ClientStatusWidget::setStatus(const QString &status)
 {
     if (!showsLine(status))
         return;
-    const QStringList fields = status.split(QLatin1Char(','));
-
-    cn = fields.at(1);
+    cn = status.section(QLatin1Char(','), 1, 1);
     // The common name is chosen by whoever issued the client's certificate (or, taken from
     // the user name, by the client): shown so that it cannot pass for another, never as markup.
     titleLabel->setText(
         QStringLiteral("<h2 style=\"color: #0080FF\">%1</h2>").arg(PeerText::shown(cn).toHtmlEscaped()));
+    const QStringList values = shownValues(status);
+    const QList<QLabel *> labels{connectedLabel, realAddressLabel, vpnAddressLabel, sentLabel, receivedLabel};
+    for (qsizetype i = 0; i < labels.size(); ++i)
+        labels.at(i)->setText(values.at(i));
+    // Tab lands on the button: a screen reader says whose it is.
+    disconnectButton->setAccessibleDescription(PeerText::shown(cn));
+}
+
+QStringList ClientStatusWidget::shownValues(const QString &status)
+{
+    if (!showsLine(status))
+        return {};
+    const QStringList fields = status.split(QLatin1Char(','));
     const quint64 since = fields.at(7).trimmed().toULongLong();
-    connectedLabel->setText(tr("Connected: ") % OpenVpnLogLine::formatTime(since));
-    realAddressLabel->setText(tr("Real address: ") % fields.at(2));
-    vpnAddressLabel->setText(tr("VPN address: ") % fields.at(3));
-    sentLabel->setText(tr("Sent bytes: ") % fields.at(4));
-    receivedLabel->setText(tr("Received bytes: ") % fields.at(5));
+    return {tr("Connected: ") % OpenVpnLogLine::formatTime(since), tr("Real address: ") % fields.at(2),
+            tr("VPN address: ") % fields.at(3), tr("Sent bytes: ") % fields.at(4),
+            tr("Received bytes: ") % fields.at(5)};
 }
 
 void ClientStatusWidget::clearStatus()
@@ -84,6 +93,7 @@ void ClientStatusWidget::clearStatus()
     cn.clear();
     for (QLabel *label : {titleLabel, connectedLabel, realAddressLabel, vpnAddressLabel, sentLabel, receivedLabel})
         label->clear();
+    disconnectButton->setAccessibleDescription(QString());
 }
 
 void ClientStatusWidget::clientDisconnect()

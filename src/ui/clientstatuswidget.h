@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QLabel;
@@ -19,6 +20,10 @@ public:
 
     // Whether setStatus() shows this line: a client line in the eight-field layout.
     static bool showsLine(const QString &status);
+    // The values the panel shows of such a line, each with its caption, as setStatus() shows
+    // them: connected since, real address, VPN address, bytes sent, bytes received; none for
+    // any other line.
+    static QStringList shownValues(const QString &status);
 
 signals:
     void clientDisconnected(const QString &cn);

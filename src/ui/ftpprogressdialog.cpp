@@ -4,6 +4,7 @@
 #include "ui/dialogs.h"
 
 #include <QCoreApplication>
+#include <QProgressBar>
 
 namespace {
 constexpr quint16 ftpPort = 21;
@@ -19,6 +20,10 @@ QObject *lastingOwner(QWidget *parent)
 FtpProgressDialog::FtpProgressDialog(QWidget *parent)
     : QProgressDialog(parent), ftp(new FtpClient(this))
 {
+    // The dialog shows neither a title nor a text; a screen reader still says what it is.
+    setAccessibleName(tr("Sending the configuration to the router"));
+    if (auto *bar = findChild<QProgressBar *>())
+        bar->setAccessibleName(tr("Upload progress"));
     connect(ftp, &FtpClient::done, this, &FtpProgressDialog::ftpDone);
     connect(ftp, &FtpClient::commandFinished, this, &FtpProgressDialog::ftpCommandFinished);
     connect(this, &QProgressDialog::canceled, this, &FtpProgressDialog::ftpCanceled);

@@ -34,7 +34,11 @@ LogFindBar::LogFindBar(TextTerminal *terminal, QWidget *parent)
     field = new QLineEdit;
     field->setObjectName(QStringLiteral("findField"));
     field->setPlaceholderText(tr("Find in the log"));
+    field->setAccessibleName(tr("Find in the log"));
     field->setClearButtonEnabled(true);
+    // The clear button shows only an icon.
+    for (QToolButton *button : field->findChildren<QToolButton *>())
+        button->setAccessibleName(tr("Clear the search text"));
     field->installEventFilter(this);
     previousButton = new QPushButton(tr("Previous"));
     previousButton->setObjectName(QStringLiteral("findPreviousButton"));
@@ -47,6 +51,7 @@ LogFindBar::LogFindBar(TextTerminal *terminal, QWidget *parent)
     closeButton->setAutoRaise(true);
     closeButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     closeButton->setToolTip(tr("Close the find bar (Esc)"));
+    closeButton->setAccessibleName(tr("Close the find bar"));
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);

@@ -27,6 +27,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
+#include <QSizeGrip>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
@@ -99,7 +100,9 @@ MainWindow::MainWindow(QWidget *parent)
     createTabs();
     createAboutBox();
     resize(600, 400);
-    statusBar();
+    // The status bar's one control without a text of its own.
+    if (auto *grip = statusBar()->findChild<QSizeGrip *>())
+        grip->setAccessibleName(tr("Resize the window"));
 
     connect(&routerAdmin, &PylonVpnHttpAdmin::done, this, &MainWindow::waitOff);
     connect(&routerAdmin, &PylonVpnHttpAdmin::error, this, &MainWindow::waitOffError);
@@ -146,47 +149,47 @@ MainWindow::~MainWindow()
 
 void MainWindow::createActions()
 {
-    basicAction = newAction(tr("Basic"), "basicAction", &MainWindow::setAppModeBasic, true);
+    basicAction = newAction(tr("&Basic"), "basicAction", &MainWindow::setAppModeBasic, true);
     basicAction->setChecked(appMode() == basicMode);
-    clientAction = newAction(tr("Client"), "clientAction", &MainWindow::setAppModeClient, true);
-    serverAction = newAction(tr("Server"), "serverAction", &MainWindow::setAppModeServer, true);
+    clientAction = newAction(tr("&Client"), "clientAction", &MainWindow::setAppModeClient, true);
+    serverAction = newAction(tr("&Server"), "serverAction", &MainWindow::setAppModeServer, true);
     modeGroup = new QActionGroup(this);
     modeGroup->setExclusive(true);
     for (QAction *action : {basicAction, clientAction, serverAction})
         modeGroup->addAction(action);
 
-    extractConfAction = newAction(tr("Extract config"), "extractConfAction", &MainWindow::extractConf);
+    extractConfAction = newAction(tr("&Extract config"), "extractConfAction", &MainWindow::extractConf);
 
-    langEnAction = newAction(tr("English"), "langEnAction", &MainWindow::setLangEn, true);
-    langPlAction = newAction(tr("Polish"), "langPlAction", &MainWindow::setLangPl, true);
+    langEnAction = newAction(tr("&English"), "langEnAction", &MainWindow::setLangEn, true);
+    langPlAction = newAction(tr("&Polish"), "langPlAction", &MainWindow::setLangPl, true);
     langGroup = new QActionGroup(this);
     langGroup->setExclusive(true);
     langGroup->addAction(langEnAction);
     langGroup->addAction(langPlAction);
 
-    exitAction = new QAction(QIcon(QStringLiteral(":img/exit.png")), tr("Exit"), this);
+    exitAction = new QAction(QIcon(QStringLiteral(":img/exit.png")), tr("E&xit"), this);
     exitAction->setObjectName(QStringLiteral("exitAction"));
     exitAction->setShortcut(QKeySequence(tr("Ctrl+Q")));
     connect(exitAction, &QAction::triggered, this, &MainWindow::close);
 
-    setIpAddressAction = newAction(tr("Set IP address"), "setIpAddressAction", &MainWindow::setIpAddress);
-    setFtpPassAction = newAction(tr("Set FTP password"), "setFtpPassAction", &MainWindow::setFtpPass);
-    autoHoldReleaseAction = newAction(tr("Automatic hold-release"), "autoHoldReleaseAction",
+    setIpAddressAction = newAction(tr("Set &IP address"), "setIpAddressAction", &MainWindow::setIpAddress);
+    setFtpPassAction = newAction(tr("Set FTP &password"), "setFtpPassAction", &MainWindow::setFtpPass);
+    autoHoldReleaseAction = newAction(tr("&Automatic hold-release"), "autoHoldReleaseAction",
                                       &MainWindow::setAutoHoldRelease, true);
     autoHoldReleaseAction->setChecked(setting(autoHoldReleaseKey).toBool());
 
-    helpAction = newAction(tr("Help"), "helpAction", &MainWindow::helpSlot);
+    helpAction = newAction(tr("&Help"), "helpAction", &MainWindow::helpSlot);
     helpAction->setIcon(QIcon(QStringLiteral(":img/help.png")));
     helpAction->setShortcut(QKeySequence(tr("Ctrl+H")));
-    aboutAction = newAction(tr("About"), "aboutAction", &MainWindow::aboutSlot);
+    aboutAction = newAction(tr("&About"), "aboutAction", &MainWindow::aboutSlot);
     aboutAction->setIcon(QIcon(QStringLiteral(":img/info.png")));
     reconnectAction = newAction(tr("Reconnect OpenVPN"), "reconnectAction", &MainWindow::openVpnReconnect);
 
     notifications = new VpnNotifications(this, this);
-    notificationsAction = newAction(tr("Notifications"), "notificationsAction", &MainWindow::setNotifications, true);
+    notificationsAction = newAction(tr("&Notifications"), "notificationsAction", &MainWindow::setNotifications, true);
     notificationsAction->setChecked(QSettings().value(notificationsKey, true).toBool());
     notifications->setEnabled(notificationsAction->isChecked());
-    saveLogAction = newAction(tr("Save log…"), "saveLogAction", &MainWindow::saveLog);
+    saveLogAction = newAction(tr("&Save log…"), "saveLogAction", &MainWindow::saveLog);
     saveLogAction->setShortcut(QKeySequence(tr("Ctrl+S")));
     // In no menu: the key of every tab, see findSlot().
     findAction = newAction(tr("Find"), "findAction", &MainWindow::findSlot);
@@ -305,12 +308,14 @@ QWidget *MainWindow::createRouterPanel()
     logoLabel->setObjectName(QStringLiteral("logoLabel"));
     logoLabel->setPixmap(QPixmap(QStringLiteral(":img/pylon_logo_120_60.png")));
     logoLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    logoLabel->setAccessibleName(tr("Pylon Router logo"));
     grid->addWidget(logoLabel, 0, 0, 1, 3);
 
-    ipLabel = new QLabel(heading(setting(ipKey).toString()));
+    ipLabel = new QLabel;
     ipLabel->setObjectName(QStringLiteral("ipLabel"));
     ipLabel->setTextFormat(Qt::RichText);
     ipLabel->setAlignment(Qt::AlignCenter);
+    showRouterAddress(setting(ipKey).toString());
     grid->addWidget(ipLabel, 2, 0, 1, 3);
 
     stateLabel = new QLabel;
@@ -350,6 +355,7 @@ QWidget *MainWindow::createTerminal()
 {
     terminal = new TextTerminal;
     terminal->setObjectName(QStringLiteral("terminal"));
+    terminal->setAccessibleName(tr("OpenVPN log"));
     // A log view has nothing to undo; the history would only grow with every line.
     terminal->setUndoRedoEnabled(false);
     // An ever-growing view gets slower with every line, and a busy server writes tens of
@@ -375,6 +381,7 @@ QWidget *MainWindow::createClientsTree()
     clientsTree = new ClientListView;
     clientsTree->setObjectName(QStringLiteral("clientsTree"));
     clientsTree->setHeaderLabels({tr("VPN Clients")});
+    clientsTree->setAccessibleName(tr("VPN Clients"));
     connect(clientsTree, &ClientListView::disconnectRequested, this, &MainWindow::clientDisconnect);
 
     // The filter and the order above the list; below them the list is as it was.
@@ -415,6 +422,13 @@ void MainWindow::createAboutBox()
     //: text (rich text) or keep it as it is.
     aboutBox->setHelpText(aboutHeading() + tr("<!-- help text -->"));
     aboutBox->setUpdateText(tr("No new version avaliable."));
+}
+
+void MainWindow::showRouterAddress(const QString &ip)
+{
+    ipLabel->setText(heading(ip));
+    // Read out, the heading alone would be a bare number.
+    ipLabel->setAccessibleName(ip.isEmpty() ? tr("No router address") : tr("Router address: %1").arg(ip));
 }
 
 void MainWindow::vpnRestart()
@@ -485,7 +499,7 @@ void MainWindow::setIpAddress()
     if (!ok)
         return;
     setSetting(ipKey, ip);
-    ipLabel->setText(heading(ip));
+    showRouterAddress(ip);
     management.close();
     management.connectToHost(ip, managementPort);
     routerAdmin.setHost(setting(ipKey).toString());

@@ -98,6 +98,8 @@ private:
     QWidget *createTerminal();
     QWidget *createClientsTree();
     void createAboutBox();
+    // The router's address in the heading of the router tab.
+    void showRouterAddress(const QString &ip);
     void showLanguageChangedInfo();
     // The management connection is gone: what needs it is switched off, Reconnect is offered.
     void managementLost();

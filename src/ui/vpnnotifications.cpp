@@ -2,6 +2,7 @@
 
 #include "common/settingskeys.h"
 #include "management/peertext.h"
+#include "ui/accessibleannouncer.h"
 #include "ui/clientlistview.h"
 
 #include <QSettings>
@@ -17,7 +18,10 @@ constexpr qsizetype listedNames = 10;
 VpnNotifications::VpnNotifications(QWidget *window, QObject *parent)
     : QObject(parent)
     , window(window)
+    , announcer(window ? new AccessibleAnnouncer(window) : nullptr)
 {
+    if (announcer)
+        announcer->setObjectName(QStringLiteral("announcer"));
 }
 
 void VpnNotifications::setEnabled(bool on)
@@ -119,6 +123,10 @@ QString VpnNotifications::routerText()
 
 void VpnNotifications::notify(const QString &summary, const QString &body)
 {
-    if (enabled && window && !window->isActiveWindow())
+    if (!enabled || !window)
+        return;
+    if (window->isActiveWindow())
+        announcer->announce(summary + QLatin1Char('\n') + body);
+    else
         sender.notify(summary, body);
 }

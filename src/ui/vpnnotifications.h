@@ -9,13 +9,15 @@
 #include <QString>
 #include <QStringList>
 
+class AccessibleAnnouncer;
 class ClientListView;
 class QWidget;
 
 // What the desktop is told while the window is not the active window: the VPN becoming
 // Connected, Reconnecting or Exiting, the management connection lost, and, in server mode,
 // the clients that came and went between two status answers, all in one notification per
-// answer. Nothing while switched off or while the window is active.
+// answer. While the window is active the same is announced to assistive technology instead:
+// a screen reader's user does not see the window either. Nothing while switched off.
 class VpnNotifications final : public QObject
 {
     Q_OBJECT
@@ -47,6 +49,8 @@ private:
     static QString routerText();
 
     QPointer<QWidget> window;
+    // A child of the window; nullptr without a window.
+    AccessibleAnnouncer *announcer = nullptr;
     DesktopNotifier sender;
     bool enabled = true;
     bool connectionUp = false;

@@ -49,12 +49,15 @@ QWidget *AboutBox::createImagePage(const QString &name, QLabel *&logo, QLabel *&
     logo = new QLabel;
     logo->setObjectName(name + QLatin1String("Logo"));
     logo->setAlignment(Qt::AlignTop);
+    logo->setAccessibleName(tr("Pylon Router"));
 
     text = new QLabel;
     text->setObjectName(name + QLatin1String("Text"));
     text->setTextFormat(Qt::RichText);
     text->setWordWrap(true);
     text->setOpenExternalLinks(true);
+    // Tab reaches the links (the update offer's among them), Enter follows one.
+    text->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     text->setAlignment(Qt::AlignTop | Qt::AlignLeft);
 
     auto *layout = new QGridLayout(page);

@@ -120,13 +120,13 @@ void tst_PolishStartup::menus_data()
     QTest::addColumn<QStringList>("entries");
 
     QTest::newRow("General") << QByteArray("generalMenu") << "&Ogólne"
-                             << QStringList({"&Tryb", "&Język", "Powiadomienia", QString(), "Zapisz dziennik…", QString(), "Zakończ"});
-    QTest::newRow("Mode") << QByteArray("modeMenu") << "&Tryb" << QStringList({"Podstawowy", "Klient", "Serwer"});
-    QTest::newRow("Language") << QByteArray("languageMenu") << "&Język" << QStringList({"Angielski", "Polski"});
+                             << QStringList({"&Tryb", "&Język", "&Powiadomienia", QString(), "&Zapisz dziennik…", QString(), "Za&kończ"});
+    QTest::newRow("Mode") << QByteArray("modeMenu") << "&Tryb" << QStringList({"&Podstawowy", "&Klient", "&Serwer"});
+    QTest::newRow("Language") << QByteArray("languageMenu") << "&Język" << QStringList({"&Angielski", "&Polski"});
     QTest::newRow("Router") << QByteArray("routerMenu") << "&Router"
-                            << QStringList({"Ustaw adres IP", "Ustaw hasło FTP", "Automatyczne zwalnianie wstrzymania"});
-    QTest::newRow("Tools") << QByteArray("toolsMenu") << "&Narzędzia" << QStringList({"Rozpakuj konfigurację"});
-    QTest::newRow("Help") << QByteArray("helpMenu") << "Pomo&c" << QStringList({"Pomoc", QString(), "O programie"});
+                            << QStringList({"Ustaw adres &IP", "Ustaw &hasło FTP", "&Automatyczne zwalnianie wstrzymania"});
+    QTest::newRow("Tools") << QByteArray("toolsMenu") << "&Narzędzia" << QStringList({"&Rozpakuj konfigurację"});
+    QTest::newRow("Help") << QByteArray("helpMenu") << "Pomo&c" << QStringList({"Pomo&c", QString(), "&O programie"});
 }
 
 void tst_PolishStartup::menus()

@@ -262,21 +262,21 @@ void tst_MainWindow::actions_data()
     QTest::addColumn<bool>("checkable");
     QTest::addColumn<bool>("hasIcon");
 
-    QTest::newRow("basic") << "basicAction" << "Basic" << QKeySequence() << true << false;
-    QTest::newRow("client") << "clientAction" << "Client" << QKeySequence() << true << false;
-    QTest::newRow("server") << "serverAction" << "Server" << QKeySequence() << true << false;
-    QTest::newRow("extract") << "extractConfAction" << "Extract config" << QKeySequence() << false << false;
-    QTest::newRow("english") << "langEnAction" << "English" << QKeySequence() << true << false;
-    QTest::newRow("polish") << "langPlAction" << "Polish" << QKeySequence() << true << false;
-    QTest::newRow("exit") << "exitAction" << "Exit" << QKeySequence(QStringLiteral("Ctrl+Q")) << false << true;
-    QTest::newRow("ip") << "setIpAddressAction" << "Set IP address" << QKeySequence() << false << false;
-    QTest::newRow("ftp") << "setFtpPassAction" << "Set FTP password" << QKeySequence() << false << false;
-    QTest::newRow("hold") << "autoHoldReleaseAction" << "Automatic hold-release" << QKeySequence() << true << false;
-    QTest::newRow("help") << "helpAction" << "Help" << QKeySequence(QStringLiteral("Ctrl+H")) << false << true;
-    QTest::newRow("about") << "aboutAction" << "About" << QKeySequence() << false << true;
+    QTest::newRow("basic") << "basicAction" << "&Basic" << QKeySequence() << true << false;
+    QTest::newRow("client") << "clientAction" << "&Client" << QKeySequence() << true << false;
+    QTest::newRow("server") << "serverAction" << "&Server" << QKeySequence() << true << false;
+    QTest::newRow("extract") << "extractConfAction" << "&Extract config" << QKeySequence() << false << false;
+    QTest::newRow("english") << "langEnAction" << "&English" << QKeySequence() << true << false;
+    QTest::newRow("polish") << "langPlAction" << "&Polish" << QKeySequence() << true << false;
+    QTest::newRow("exit") << "exitAction" << "E&xit" << QKeySequence(QStringLiteral("Ctrl+Q")) << false << true;
+    QTest::newRow("ip") << "setIpAddressAction" << "Set &IP address" << QKeySequence() << false << false;
+    QTest::newRow("ftp") << "setFtpPassAction" << "Set FTP &password" << QKeySequence() << false << false;
+    QTest::newRow("hold") << "autoHoldReleaseAction" << "&Automatic hold-release" << QKeySequence() << true << false;
+    QTest::newRow("help") << "helpAction" << "&Help" << QKeySequence(QStringLiteral("Ctrl+H")) << false << true;
+    QTest::newRow("about") << "aboutAction" << "&About" << QKeySequence() << false << true;
     QTest::newRow("reconnect") << "reconnectAction" << "Reconnect OpenVPN" << QKeySequence() << false << false;
-    QTest::newRow("notifications") << "notificationsAction" << "Notifications" << QKeySequence() << true << false;
-    QTest::newRow("save log") << "saveLogAction" << "Save log…" << QKeySequence(QStringLiteral("Ctrl+S")) << false << false;
+    QTest::newRow("notifications") << "notificationsAction" << "&Notifications" << QKeySequence() << true << false;
+    QTest::newRow("save log") << "saveLogAction" << "&Save log…" << QKeySequence(QStringLiteral("Ctrl+S")) << false << false;
     QTest::newRow("find") << "findAction" << "Find" << QKeySequence(QStringLiteral("Ctrl+F")) << false << false;
 }
 
@@ -310,23 +310,23 @@ void tst_MainWindow::menus()
     for (QAction *action : window.menuBar()->actions())
         tree += menuTree(action->menu(), action->text());
     const QStringList expected{
-        QStringLiteral("&General/&Mode/Basic"),
-        QStringLiteral("&General/&Mode/Client"),
-        QStringLiteral("&General/&Mode/Server"),
-        QStringLiteral("&General/&Language/English"),
-        QStringLiteral("&General/&Language/Polish"),
-        QStringLiteral("&General/Notifications"),
+        QStringLiteral("&General/&Mode/&Basic"),
+        QStringLiteral("&General/&Mode/&Client"),
+        QStringLiteral("&General/&Mode/&Server"),
+        QStringLiteral("&General/&Language/&English"),
+        QStringLiteral("&General/&Language/&Polish"),
+        QStringLiteral("&General/&Notifications"),
         QStringLiteral("&General/-"),
-        QStringLiteral("&General/Save log…"),
+        QStringLiteral("&General/&Save log…"),
         QStringLiteral("&General/-"),
-        QStringLiteral("&General/Exit"),
-        QStringLiteral("&Router/Set IP address"),
-        QStringLiteral("&Router/Set FTP password"),
-        QStringLiteral("&Router/Automatic hold-release"),
-        QStringLiteral("&Tools/Extract config"),
-        QStringLiteral("&Help/Help"),
+        QStringLiteral("&General/E&xit"),
+        QStringLiteral("&Router/Set &IP address"),
+        QStringLiteral("&Router/Set FTP &password"),
+        QStringLiteral("&Router/&Automatic hold-release"),
+        QStringLiteral("&Tools/&Extract config"),
+        QStringLiteral("&Help/&Help"),
         QStringLiteral("&Help/-"),
-        QStringLiteral("&Help/About"),
+        QStringLiteral("&Help/&About"),
     };
     QCOMPARE(tree, expected);
 

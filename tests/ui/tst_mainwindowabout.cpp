@@ -80,6 +80,7 @@ private slots:
     void noOfferBeforeTheAnswer();
     void offerShowsButtonAndText_data();
     void offerShowsButtonAndText();
+    void linkReachedByKeyboard();
     void linkClickOpensTheBrowser();
     void languageChoice_data();
     void languageChoice();
@@ -340,6 +341,36 @@ void tst_MainWindowAbout::offerShowsButtonAndText()
     button->click();
     QCOMPARE(pageWhileOpen, QStringLiteral("updatePage"));
     QCOMPARE(updateText->text(), text);
+}
+
+// Tab goes to the offer's link and Enter follows it, without a mouse.
+void tst_MainWindowAbout::linkReachedByKeyboard()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "openUrl");
+    QVERIFY(offer("2.5\nDownload Pylon Router 2.5\nhttp://www.pylon-router.example/get?v=2.5\n"));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+    QStringList focused;
+    dialogs->answerExec([&](QDialog *dialog) {
+        dialog->show();
+        dialog->activateWindow();
+        if (!QTest::qWaitForWindowActive(dialog))
+            return int(QDialog::Rejected);
+        auto *updateText = dialog->findChild<QLabel *>(QStringLiteral("updateText"));
+        // Past the tabs and the OK button, round to the page's text and on to its link.
+        for (int step = 0; step < 8 && !(dialog->focusWidget() == updateText && updateText->hasSelectedText()); ++step) {
+            QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Tab);
+            focused.append(dialog->focusWidget() ? dialog->focusWidget()->objectName() : QString());
+        }
+        QTest::keyClick(updateText, Qt::Key_Return);
+        dialog->hide();
+        return int(QDialog::Accepted);
+    });
+    updateButton()->click();
+    QVERIFY2(focused.contains(QLatin1String("updateText")), qPrintable(focused.join(QLatin1Char(' '))));
+    QTRY_COMPARE(browser.opened.size(), 1);
+    QCOMPARE(browser.opened.first(), QUrl(QStringLiteral("http://www.pylon-router.example/get?v=2.5")));
 }
 
 void tst_MainWindowAbout::linkClickOpensTheBrowser()
