@@ -44,7 +44,7 @@ private slots:
     void rowReadsAsItsPanel();
     void disconnectAction_data();
     void disconnectAction();
-    void hiddenRowIsInvisible();
+    void rowsFollowFilterAndOrder();
 };
 
 // Rows come and go with the answers; a row that stays keeps its object, a gone row's is gone.
@@ -122,17 +122,33 @@ void tst_ClientListAccessible::disconnectAction()
     QCOMPARE(names, requested);
 }
 
-// A row the list hides (a filter) is there, but not to be seen.
-void tst_ClientListAccessible::hiddenRowIsInvisible()
+// The filter hides rows and the order moves them. A hidden row is there, but not to be seen;
+// a row's object keeps to its client wherever its row goes, so its Disconnect asks for that
+// client and no other.
+void tst_ClientListAccessible::rowsFollowFilterAndOrder()
 {
     ClientListView view;
-    view.setStatus(answer({QStringLiteral("a"), QStringLiteral("b")}));
+    // Sent bytes grow down the answer: that order turns the list upside down.
+    view.setStatus(answer({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    view.topLevelItem(0)->setHidden(true);
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(&view);
+    QAccessibleInterface *first = list->child(0);
+
+    view.setOrder(ClientRowKeys::SentBytesOrder);
+    QCOMPARE(rowNames(list), QStringList({"c", "b", "a"}));
+    QCOMPARE(list->indexOfChild(first), 2);
+
+    view.setFilter(QStringLiteral("B"));
+    QCOMPARE(rowNames(list), QStringList({"c", "b", "a"}));
     QVERIFY(list->child(0)->state().invisible);
     QVERIFY(!list->child(1)->state().invisible);
+    QVERIFY(list->child(2)->state().invisible);
+
+    QSignalSpy spy(&view, &ClientListView::disconnectRequested);
+    first->actionInterface()->doAction(QStringLiteral("Disconnect"));
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("a"));
 }
 
 QTEST_MAIN(tst_ClientListAccessible)
