@@ -1,5 +1,7 @@
 #include "support/atspisession.h"
 
+#include "support/privatebusconfig.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -47,28 +49,9 @@ void forget(qint64 group)
             slot = 0;
     }
 }
+
 const QString launcher = QStringLiteral("/usr/libexec/at-spi-bus-launcher");
 const QString connectionName = QStringLiteral("atspi-session");
-
-// A session bus that starts no services: nothing on it may reach the desktop's own (a secret
-// store asking for a new keyring's password would wait for a user).
-QString busConfig(const QString &socketDirectory)
-{
-    return QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)")
-        .arg(socketDirectory);
-}
 
 } // namespace
 
@@ -143,8 +126,9 @@ bool AtSpiSession::start()
         return false;
     display = QLatin1Char(':') + QString::fromLatin1(number);
 
+    // A session bus that starts no services: nothing on it may reach the desktop's own.
     QFile config(work.filePath(QStringLiteral("session.conf")));
-    if (!config.open(QIODevice::WriteOnly) || config.write(busConfig(work.path()).toUtf8()) < 0) {
+    if (!config.open(QIODevice::WriteOnly) || config.write(privateBusConfig(work.path())) < 0) {
         error = config.errorString();
         return false;
     }

@@ -1,6 +1,7 @@
 #include "support/secretstorelab.h"
 
 #include "router/routerpasswordstore.h"
+#include "support/privatebusconfig.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -23,21 +24,6 @@ const QString secretService = QStringLiteral("org.freedesktop.secrets");
 const QString loginCollection = QStringLiteral("/org/freedesktop/secrets/collection/login");
 constexpr int startTimeoutMs = 20000;
 constexpr int rowTimeoutMs = 120000;
-
-// Nothing is started on demand: neither a second keyring nor a password prompter.
-const char busConfig[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <servicedir>%2</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
 
 QString secretTool()
 {
@@ -142,11 +128,13 @@ void SecretStoreLab::stop(QProcess &process)
 
 bool SecretStoreLab::startBus()
 {
+    // Nothing is started on demand (the service folder stays empty): neither a second keyring
+    // nor a password prompter.
     const QString services = dir.filePath(QStringLiteral("services"));
     const QString config = dir.filePath(QStringLiteral("bus.conf"));
     QFile file(config);
     if (!QDir().mkpath(services) || !file.open(QIODevice::WriteOnly)
-        || file.write(QString::fromLatin1(busConfig).arg(dir.path(), services).toUtf8()) < 0) {
+        || file.write(privateBusConfig(dir.path(), services)) < 0) {
         failure = QStringLiteral("cannot write the bus configuration ") + config;
         return false;
     }
