@@ -89,11 +89,15 @@ def shown_window(pid, name):
         return None
     app.clear_cache()
     for index in range(app.childCount):
-        window = app.getChildAtIndex(index)
-        if (window is not None and window.getRoleName() in WINDOW_ROLES
-                and pyatspi.STATE_SHOWING in window.getState().getStates()
-                and (name is None or window.name == name)):
-            return window
+        try:
+            window = app.getChildAtIndex(index)
+            if (window is not None and window.getRoleName() in WINDOW_ROLES
+                    and pyatspi.STATE_SHOWING in window.getState().getStates()
+                    and (name is None or window.name == name)):
+                return window
+        except GLib.GError:
+            # A window that closes while it is asked about is gone from the bus: not shown.
+            continue
     return None
 
 
