@@ -1,5 +1,6 @@
 #include "router/configextractor.h"
 #include "support/filesizelimit.h"
+#include "support/testfiles.h"
 
 #include "router/elidedtext.h"
 
@@ -21,18 +22,6 @@ QList<ConfigExport::File> entries(const QStringList &paths, const QByteArray &co
     for (const QString &path : paths)
         files.append({path, content});
     return files;
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 // Every regular file below a directory, relative to it, sorted.

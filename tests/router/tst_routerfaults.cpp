@@ -4,6 +4,7 @@
 #include "support/fakehttpserver.h"
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
+#include "support/testfiles.h"
 #include "ui/ftpprogressdialog.h"
 
 #include <QDir>
@@ -31,12 +32,6 @@ constexpr int hangMs = 60000;
 bool isLogin(const Request &request)
 {
     return request.path() == "/cgi-bin/luci";
-}
-
-bool writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
 const QByteArray oldNetwork = "config interface 'lan'\n\toption proto 'static'\n";

@@ -121,13 +121,19 @@ QString ScriptedDialogs::getText(QWidget *, const QString &title, const QString 
     return answerInput(call, ok);
 }
 
+ScriptedDialogs::Call ScriptedDialogs::fileCall(Kind kind, const QString &caption, const QString &dir)
+{
+    Call call;
+    call.kind = kind;
+    call.title = caption;
+    call.initialText = dir;
+    return call;
+}
+
 QString ScriptedDialogs::getOpenFileName(QWidget *, const QString &caption, const QString &dir,
                                          const QString &filter)
 {
-    Call call;
-    call.kind = OpenFile;
-    call.title = caption;
-    call.initialText = dir;
+    Call call = fileCall(OpenFile, caption, dir);
     call.filter = filter;
     return answerInput(call, nullptr);
 }
@@ -135,10 +141,7 @@ QString ScriptedDialogs::getOpenFileName(QWidget *, const QString &caption, cons
 QString ScriptedDialogs::getSaveFileName(QWidget *, const QString &caption, const QString &dir,
                                          const QString &filter)
 {
-    Call call;
-    call.kind = SaveFile;
-    call.title = caption;
-    call.initialText = dir;
+    Call call = fileCall(SaveFile, caption, dir);
     call.filter = filter;
     return answerInput(call, nullptr);
 }
@@ -146,10 +149,7 @@ QString ScriptedDialogs::getSaveFileName(QWidget *, const QString &caption, cons
 QString ScriptedDialogs::getExistingDirectory(QWidget *, const QString &caption, const QString &dir,
                                               QFileDialog::Options options)
 {
-    Call call;
-    call.kind = Directory;
-    call.title = caption;
-    call.initialText = dir;
+    Call call = fileCall(Directory, caption, dir);
     call.options = options;
     return answerInput(call, nullptr);
 }

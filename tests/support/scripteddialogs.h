@@ -85,6 +85,8 @@ private:
 
     bool take(Call &call, Answer &answer);
     QString answerInput(Call call, bool *ok);
+    // A file or folder dialog's call: its kind, caption and starting place.
+    static Call fileCall(Kind kind, const QString &caption, const QString &dir);
 
     QList<Answer> answers;
 };

@@ -5,6 +5,7 @@
 #include "support/pyftpdlibserver.h"
 #include "support/scripteddialogs.h"
 #include "support/secretstorelab.h"
+#include "support/testfiles.h"
 #include "support/testsettings.h"
 #include "ui/ftpprogressdialog.h"
 
@@ -45,12 +46,6 @@ QByteArray document(const QList<Entry> &entries, const QByteArray &router = QByt
                + entry.content.toBase64() + "\"/>\n";
     }
     return xml + "</Config>\n";
-}
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace

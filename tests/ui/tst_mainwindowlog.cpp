@@ -1,6 +1,7 @@
 #include "support/filesizelimit.h"
 #include "support/mainwindowfixture.h"
 #include "support/mainwindowtestaccess.h"
+#include "support/testfiles.h"
 #include "ui/logfindbar.h"
 #include "ui/textterminal.h"
 
@@ -18,18 +19,6 @@
 namespace {
 
 enum Target { NewFile, ExistingFile, Cancelled, FolderIsAFile, DiskFull };
-
-QByteArray readFile(const QString &name)
-{
-    QFile file(name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 } // namespace
 
