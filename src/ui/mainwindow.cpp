@@ -82,6 +82,20 @@ QString aboutHeading()
         .arg(QString(Version::applicationName), QString(Version::applicationVersion));
 }
 
+// A tab's page: the widgets one under another, edge to edge, so that the main one looks as it
+// would alone.
+QWidget *stackedPage(const QString &name, QWidget *upper, QWidget *lower)
+{
+    auto *page = new QWidget;
+    page->setObjectName(name);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(upper);
+    layout->addWidget(lower);
+    return page;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -364,15 +378,9 @@ QWidget *MainWindow::createTerminal()
     logWriter->setObjectName(QStringLiteral("logWriter"));
 
     // The find bar, closed, takes no room: the tab shows the log as the view alone would.
-    logPage = new QWidget;
-    logPage->setObjectName(QStringLiteral("logPage"));
     findBar = new LogFindBar(terminal);
     findBar->setObjectName(QStringLiteral("findBar"));
-    auto *layout = new QVBoxLayout(logPage);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(terminal);
-    layout->addWidget(findBar);
+    logPage = stackedPage(QStringLiteral("logPage"), terminal, findBar);
     return logPage;
 }
 
@@ -385,15 +393,9 @@ QWidget *MainWindow::createClientsTree()
     connect(clientsTree, &ClientListView::disconnectRequested, this, &MainWindow::clientDisconnect);
 
     // The filter and the order above the list; below them the list is as it was.
-    clientsPage = new QWidget;
-    clientsPage->setObjectName(QStringLiteral("clientsPage"));
     clientsBar = new ClientListBar(clientsTree);
     clientsBar->setObjectName(QStringLiteral("clientsBar"));
-    auto *layout = new QVBoxLayout(clientsPage);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(clientsBar);
-    layout->addWidget(clientsTree);
+    clientsPage = stackedPage(QStringLiteral("clientsPage"), clientsBar, clientsTree);
     return clientsPage;
 }
 
