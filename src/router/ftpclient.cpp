@@ -624,6 +624,11 @@ void FtpClient::handleReply(const FtpReplyParser::Reply &reply)
     case ListSent:
         if (reply.isPositive()) {
             listingReplied = true;
+            // In active mode the server has connected before it replied, but the listener may
+            // not have reported it yet when both are ready in one turn of the event loop: a
+            // listing taken for empty would make a file there look new and lose its mode.
+            if (!data && listener && listener->isListening())
+                listener->waitForNewConnection(0);
             if (listingEnded || !data)
                 storeReplacing(listedMode());
         } else {

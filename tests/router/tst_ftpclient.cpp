@@ -130,6 +130,7 @@ private slots:
     void malformedReplyEndsConnection();
     void serverHangsUpDuringLogin();
     void asciiTypeSendsBytesUnchanged();
+    void activeListingReportedAfterItsReplies();
     void replacedFilesKeepTheirMode_data();
     void replacedFilesKeepTheirMode();
 
@@ -558,6 +559,32 @@ void TestFtpClient::asciiTypeSendsBytesUnchanged()
     }
     QCOMPARE(types, (QByteArrayList{"TYPE A", "TYPE I"}));
     QVERIFY(server.commands.contains("STOR /etc/ascii"));
+}
+
+// A fast server in active mode has connected, sent the listing and closed before its 150 and
+// 226 come, and the listener may report the connection only after those replies (seen with
+// vsftpd): the listing still tells the mode.
+void TestFtpClient::activeListingReportedAfterItsReplies()
+{
+    FakeFtpServer server;
+    QVERIFY(server.listen());
+    server.replies.insert("MLST", "500 Unknown command.\r\n");
+    server.activeListing = "-rwxr-x--x    1 0        0               4 Dec 09 11:01 network\r\n";
+    const QString name = QStringLiteral("/etc/init.d/network");
+    server.stored.insert(name, "old\n");
+    server.modes.insert(name, 0751);
+    FtpClient client;
+    Recorder recorder(&client);
+    client.setTransferMode(FtpClient::Active);
+    client.connectToHost(loopback, server.port());
+    client.login(user, password);
+    client.put("new\n", name, FtpClient::Binary, FtpClient::ViaTemporary);
+    QTRY_COMPARE(recorder.done.count(), 1);
+    QVERIFY2(!recorder.done.at(0).at(0).toBool(), qPrintable(client.errorString()));
+    QVERIFY2(server.commands.contains("SITE CHMOD 0751 /etc/init.d/.network.part"),
+             server.commands.join('\n').constData());
+    QCOMPARE(server.stored.value(name), QByteArray("new\n"));
+    QCOMPARE(server.modes.value(name), 0751);
 }
 
 void TestFtpClient::replacedFilesKeepTheirMode_data()

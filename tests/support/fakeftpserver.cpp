@@ -134,6 +134,8 @@ void FakeFtpServer::handleCommand(const QByteArray &line)
         }
     } else if (verb == "STOR")
         startStore(QString::fromUtf8(argument));
+    else if (verb == "LIST" && !activeListing.isNull() && activePort != 0)
+        sendActiveListing();
     else if (verb == "ABOR") {
         if (storing) {
             storing = false;
@@ -245,6 +247,27 @@ void FakeFtpServer::startStore(const QString &name)
         if (dataSocket->state() == QAbstractSocket::UnconnectedState)
             dataFinished();
     }
+}
+
+// Blocking, and the replies flushed at once: the whole exchange is over before the client's
+// event loop turns again, and then its listener and its control connection are ready together.
+void FakeFtpServer::sendActiveListing()
+{
+    QTcpSocket socket;
+    socket.connectToHost(activeAddress, activePort);
+    activePort = 0;
+    if (!socket.waitForConnected(5000)) {
+        send("425 Can't open data connection.\r\n");
+        return;
+    }
+    ++dataConnections;
+    socket.write(activeListing);
+    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(5000)) {
+    }
+    socket.disconnectFromHost();
+    send("150 Here comes the directory listing.\r\n226 Directory send OK.\r\n");
+    if (control)
+        control->flush();
 }
 
 void FakeFtpServer::acceptData()

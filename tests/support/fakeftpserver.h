@@ -48,6 +48,9 @@ public:
     StoreEnd storeEnd = FinalAfterData;
     // When false, the bytes of a store are left unread: a server that hangs after its 150.
     bool takeData = true;
+    // LIST after PORT, when not null: like a fast server, this side connects, sends these bytes
+    // and closes before its 150 and 226 go out together. When null, LIST is not implemented.
+    QByteArray activeListing;
     // When not 0, every reply goes out in pieces of this many bytes, one per event loop turn.
     int pieceSize = 0;
 
@@ -69,6 +72,7 @@ private:
     void handleCommand(const QByteArray &line);
     void startPassive(const QByteArray &templateReply);
     void startStore(const QString &name);
+    void sendActiveListing();
     void acceptData();
     void dataReadyRead();
     void dataFinished();
